@@ -1,0 +1,65 @@
+// The in-memory registry behind the native build's registry calls: how the
+// export reader and the tests fill it, break it and look into it.
+//
+// Keys and values are matched case-insensitively (ASCII letters only, as the
+// registry folds them) and keep their spelling. Subkeys enumerate sorted by
+// their upper-cased names, as Windows keeps them; values enumerate in the
+// order they were created, and setting an existing value keeps its place.
+// Data is stored exactly as the "A" calls hand it back.
+//
+// Filling the registry allocates; the five calls never do. Open handles come
+// from a fixed table of MRHANDLES entries.
+#pragma once
+
+#include "registry.h"
+
+#include <cstddef>
+
+enum { MRHKLM, MRHKCU, MRHKU, MRHKCR, MRHKCC, MRNROOTS };
+enum { MROPEN, MRENUMVALUE, MRENUMKEY, MRQUERY, MRCLOSE, MRNOPS };
+
+const DWORD MRNONE = 0xffffffffu;
+const int MRHANDLES = 256;
+const int MRPATHMAX = 8191;  // longest path RegOpenKeyExA accepts
+
+// Empties the registry and resets handles, faults and counters.
+void mrclear(void);
+
+// Key ids. Roots exist from mrclear on; mrkey finds or creates a child.
+DWORD mrroot(int root);
+DWORD mrkey(DWORD parent, const char *name, size_t len);
+DWORD mrfind(DWORD parent, const char *name, size_t len);
+// Deletes a key and everything below it; roots cannot be deleted.
+void mrdelkey(DWORD key);
+// Makes name under parent a link to target, as CurrentControlSet is on a
+// live system. Opening it, or a path through it, reaches target.
+void mrlink(DWORD parent, const char *name, size_t len, DWORD target);
+
+void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size);
+void mrdelvalue(DWORD key, const char *name, size_t namelen);
+// Looks a value up; returns 0 when found, filling type, data and size.
+int mrgetvalue(DWORD key, const char *name, size_t namelen, DWORD *type, const char **data, size_t *size);
+
+// Lays out the enumeration order. The calls do it themselves after a
+// change, but that allocates: loaders call this once they are done.
+void mrready(void);
+
+// Short forms for tests: paths are under HKLM, parents are created.
+DWORD mrpath(const char *path);
+void mrsz(const char *path, const char *name, const char *text);
+void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size);
+
+// Fault injection. The nth call (from 1) of op returns code instead of
+// running; a path fault makes every open of that full path (op MROPEN), or
+// every query of path\valuename (op MRQUERY), return code.
+void mrfault(int op, DWORD nth, LONG code);
+void mrfaultpath(int op, const char *path, LONG code);
+
+// What the calls did since mrclear (or mrresetcalls).
+void mrresetcalls(void);
+DWORD mrcalls(int op);
+int mropenhandles(void);
+DWORD mrmasks(DWORD *masks, DWORD max);  // masks of the opens, in order; returns their count
+
+// Total number of keys, for the loader's statistics and tests.
+DWORD mrnkeys(void);
