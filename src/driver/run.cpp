@@ -1,0 +1,85 @@
+// The run sequence, the enumeration loops and the report lines.
+#include "run.h"
+
+#include <cstring>
+
+int comserial(run &r, int argc) {
+  r.debug = 1;
+  if (argc > 1)
+    r.debug = 0;
+  int status = scanserialcomm(r);
+  if (status != 0)
+    return status;
+  status = scanftdibus(r);
+  if (status != 0)
+    return status;
+  return scanftdiports(r);
+}
+
+int openroot(run &r, const char *path, REGSAM sam, int failno) {
+  snprintf(r.namebuf, sizeof r.namebuf, "%s", path);
+  fprintf(r.out, "\n>> %s\n", r.namebuf);
+  r.ret = (DWORD)RegOpenKeyExA(HKEY_LOCAL_MACHINE, r.namebuf, 0, sam, &r.hkey);
+  if (r.ret != 0)
+    return fail(r, "regopenkeyexa", failno);
+  return 0;
+}
+
+int textlen(const BYTE *data, DWORD size) {
+  if (size > BUFSIZE)
+    size = BUFSIZE;
+  const void *z = memchr(data, 0, size);
+  return z ? (int)((const BYTE *)z - data) : (int)size;
+}
+
+int valueloop(run &r, HKEY key, DWORD &ndx, stepfn step) {
+  for (ndx = 0;; ndx++) {
+    r.namebufsize = BUFSIZE;
+    r.valuebufsize = BUFSIZE;
+    r.ret = (DWORD)RegEnumValueA(key, ndx, r.namebuf, &r.namebufsize, nullptr, &r.datatype, r.valuebuf,
+                                 &r.valuebufsize);
+    if (r.ret != 0)
+      return 0;
+    if (r.debug)
+      fprintf(r.out, "namebuf=(%s) namesize=%d valuebuf=(%.*s) valuesize=%d ret=%d\n", r.namebuf,
+              (int)r.namebufsize, textlen(r.valuebuf, r.valuebufsize), (const char *)r.valuebuf,
+              (int)r.valuebufsize, (int)r.ret);
+    if (step != nullptr) {
+      int status = step(r);
+      if (status != 0)
+        return status;
+    }
+  }
+}
+
+int subkeyloop(run &r, HKEY key, DWORD &ndx, stepfn step) {
+  for (ndx = 0;; ndx++) {
+    r.namebufsize = BUFSIZE;
+    r.ret = (DWORD)RegEnumKeyExA(key, ndx, r.namebuf, &r.namebufsize, nullptr, nullptr, nullptr, nullptr);
+    if (r.ret != 0)
+      return 0;
+    if (r.debug)
+      fprintf(r.out, "namebuf=(%s) namesize=%d ret=%d\n", r.namebuf, (int)r.namebufsize, (int)r.ret);
+    if (step != nullptr) {
+      int status = step(r);
+      if (status != 0)
+        return status;
+    }
+  }
+}
+
+int fail(run &r, const char *op, int n) {
+  fprintf(r.out, "%s %d namebuf=(%s) ret=%d\n", op, n, r.namebuf, (int)r.ret);
+  return 1;
+}
+
+void pair(run &r, const char *left, const char *right, int rightlen) {
+  fprintf(r.out, "%s=%.*s\n", left, rightlen, right);
+}
+
+DWORD buildpath(run &r, const char *prefix, const char *name, const char *suffix) {
+  int n = snprintf(r.namebuf, sizeof r.namebuf, "%s%s%s", prefix, name, suffix);
+  if (n < 0 || (size_t)n >= sizeof r.namebuf)
+    return ERROR_FILENAME_EXCED_RANGE;
+  return 0;
+}
