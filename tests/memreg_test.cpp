@@ -1,0 +1,212 @@
+// The stand-in registry must behave as the real one does for the calls the
+// scans make; otherwise the native build would print what Windows does not.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "memreg.h"
+
+static std::vector<std::string> subkeys(HKEY k) {
+  std::vector<std::string> names;
+  char name[256];
+  for (DWORD i = 0;; i++) {
+    DWORD size = sizeof name;
+    if (RegEnumKeyExA(k, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    EXPECT_EQ(size, strlen(name));
+    names.push_back(name);
+  }
+  return names;
+}
+
+static std::vector<std::string> valuenames(HKEY k) {
+  std::vector<std::string> names;
+  char name[256];
+  BYTE data[256];
+  for (DWORD i = 0;; i++) {
+    DWORD size = sizeof name;
+    DWORD dsize = sizeof data;
+    if (RegEnumValueA(k, i, name, &size, nullptr, nullptr, data, &dsize) != ERROR_SUCCESS)
+      break;
+    names.push_back(name);
+  }
+  return names;
+}
+
+static HKEY open(const char *path, LONG *ret = nullptr) {
+  HKEY k = nullptr;
+  LONG r = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &k);
+  if (ret != nullptr)
+    *ret = r;
+  return r == ERROR_SUCCESS ? k : nullptr;
+}
+
+TEST(Memreg, NamesMatchWithoutCaseAndKeepSpelling) {
+  mrclear();
+  mrsz("Software\\Vendor", "Name", "x");
+  HKEY k = open("SOFTWARE\\vendor");
+  ASSERT_NE(k, nullptr);
+  BYTE data[8];
+  DWORD size = sizeof data;
+  EXPECT_EQ(RegQueryValueExA(k, "NAME", nullptr, nullptr, data, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 2u);
+  RegCloseKey(k);
+  HKEY root = open("");
+  EXPECT_EQ(subkeys(root), std::vector<std::string>{"Software"});
+  RegCloseKey(root);
+  // Creating again with another case finds the same key and keeps the first spelling.
+  mrpath("SOFTWARE\\VENDOR\\Sub");
+  k = open("software");
+  EXPECT_EQ(subkeys(k), std::vector<std::string>{"Vendor"});
+  RegCloseKey(k);
+}
+
+TEST(Memreg, SubkeysSortedAsWindowsFoldsThem) {
+  mrclear();
+  // Windows compares upper-cased names, so '_' (after 'Z') sorts after
+  // letters; a lower-casing registry would put it before them.
+  for (const char *n : {"b", "a_b", "A", "aB", "Zeta", "0000", "a"})
+    mrpath((std::string("K\\") + n).c_str());
+  HKEY k = open("K");
+  EXPECT_EQ(subkeys(k), (std::vector<std::string>{"0000", "A", "aB", "a_b", "b", "Zeta"}));
+  RegCloseKey(k);
+}
+
+TEST(Memreg, ValuesInCreationOrderAndResetKeepsPlace) {
+  mrclear();
+  mrsz("K", "zeta", "1");
+  mrsz("K", "Alpha", "2");
+  mrsz("K", "mid", "3");
+  mrsz("K", "ZETA", "again");
+  HKEY k = open("K");
+  EXPECT_EQ(valuenames(k), (std::vector<std::string>{"zeta", "Alpha", "mid"}));
+  BYTE data[16];
+  DWORD size = sizeof data;
+  ASSERT_EQ(RegQueryValueExA(k, "zeta", nullptr, nullptr, data, &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::string((char *)data, size), std::string("again", 6));
+  mrdelvalue(mrpath("K"), "alpha", 5);
+  EXPECT_EQ(valuenames(k), (std::vector<std::string>{"zeta", "mid"}));
+  RegCloseKey(k);
+}
+
+TEST(Memreg, ResultCodes) {
+  mrclear();
+  mrsz("K", "abc", "0123456");  // 8 bytes with its zero
+  mrpath("K\\abcd");
+  HKEY k = open("K");
+  ASSERT_NE(k, nullptr);
+  char name[8];
+  BYTE data[8];
+  struct {
+    const char *name;
+    DWORD namesize, datasize;
+    LONG code;
+  } rows[] = {
+      {"FitsExactly", 4, 8, ERROR_SUCCESS},
+      {"NameNeedsRoomForZero", 3, 8, ERROR_MORE_DATA},
+      {"DataOneByteShort", 4, 7, ERROR_MORE_DATA},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    DWORD ns = row.namesize, ds = row.datasize;
+    EXPECT_EQ(RegEnumValueA(k, 0, name, &ns, nullptr, nullptr, data, &ds), row.code);
+    if (row.code == ERROR_SUCCESS) {
+      EXPECT_EQ(ns, 3u);
+      EXPECT_EQ(ds, 8u);
+      EXPECT_STREQ(name, "abc");
+    }
+  }
+  DWORD ns = 4;
+  EXPECT_EQ(RegEnumKeyExA(k, 0, name, &ns, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  ns = 5;
+  EXPECT_EQ(RegEnumKeyExA(k, 0, name, &ns, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  // Past the last item the buffer is left as it was.
+  ns = 5;
+  EXPECT_EQ(RegEnumKeyExA(k, 1, name, &ns, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  EXPECT_STREQ(name, "abcd");
+  DWORD ds = 7;
+  EXPECT_EQ(RegQueryValueExA(k, "abc", nullptr, nullptr, data, &ds), ERROR_MORE_DATA);
+  ds = 8;
+  EXPECT_EQ(RegQueryValueExA(k, "missing", nullptr, nullptr, data, &ds), ERROR_FILE_NOT_FOUND);
+  LONG ret;
+  EXPECT_EQ(open("K\\nothere", &ret), nullptr);
+  EXPECT_EQ(ret, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(open("\\K", &ret), nullptr);
+  EXPECT_NE(ret, ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(k), ERROR_INVALID_HANDLE);
+}
+
+TEST(Memreg, OpensRelativeToAnOpenKeyAndThroughLinks) {
+  mrclear();
+  mrsz("SYSTEM\\ControlSet002\\Enum\\X", "v", "1");
+  mrlink(mrpath("SYSTEM"), "CurrentControlSet", 17, mrpath("SYSTEM\\ControlSet002"));
+  HKEY k = open("SYSTEM\\CurrentControlSet\\Enum");
+  ASSERT_NE(k, nullptr);
+  HKEY k2 = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(k, "x", 0, KEY_QUERY_VALUE, &k2), ERROR_SUCCESS);
+  EXPECT_EQ(valuenames(k2), std::vector<std::string>{"v"});
+  RegCloseKey(k2);
+  RegCloseKey(k);
+  // Deleting the target takes the link with it.
+  mrdelkey(mrpath("SYSTEM\\ControlSet002"));
+  EXPECT_EQ(open("SYSTEM\\CurrentControlSet"), nullptr);
+}
+
+TEST(Memreg, LongPathsUpToTheLimit) {
+  mrclear();
+  std::string path;
+  while (path.size() + 256 <= (size_t)MRPATHMAX)
+    path += std::string(255, 'k') + "\\";
+  path += std::string((size_t)MRPATHMAX - path.size(), 'e');
+  ASSERT_EQ(path.size(), (size_t)MRPATHMAX);
+  mrpath(path.c_str());
+  HKEY k = open(path.c_str());
+  EXPECT_NE(k, nullptr);
+  RegCloseKey(k);
+  LONG ret;
+  EXPECT_EQ(open((path + "x").c_str(), &ret), nullptr);
+  EXPECT_NE(ret, ERROR_SUCCESS);
+}
+
+TEST(Memreg, HandleTableIsFixed) {
+  mrclear();
+  mrpath("K");
+  std::vector<HKEY> open1;
+  for (int i = 0; i < MRHANDLES; i++)
+    open1.push_back(open("K"));
+  EXPECT_EQ(mropenhandles(), MRHANDLES);
+  LONG ret;
+  EXPECT_EQ(open("K", &ret), nullptr);
+  EXPECT_NE(ret, ERROR_SUCCESS);
+  for (HKEY k : open1)
+    EXPECT_EQ(RegCloseKey(k), ERROR_SUCCESS);
+  EXPECT_EQ(mropenhandles(), 0);
+}
+
+TEST(Memreg, FaultInjection) {
+  mrclear();
+  mrsz("K\\Sub", "v", "1");
+  mrfault(MROPEN, 2, 5);
+  LONG ret;
+  HKEY k = open("K", &ret);
+  EXPECT_EQ(ret, ERROR_SUCCESS);
+  EXPECT_EQ(open("K", &ret), nullptr);
+  EXPECT_EQ(ret, 5);
+  HKEY k3 = open("K", &ret);
+  EXPECT_EQ(ret, ERROR_SUCCESS);
+  EXPECT_EQ(mrcalls(MROPEN), 3u);
+  // Path faults match the full path, however the key is reached.
+  mrfaultpath(MROPEN, "k\\SUB", 2);
+  mrfaultpath(MRQUERY, "K\\Sub\\V", 234);
+  HKEY k2 = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(k, "Sub", 0, KEY_READ, &k2), 2);
+  EXPECT_EQ(open("K\\Sub", &ret), nullptr);
+  EXPECT_EQ(ret, 2);
+  DWORD masks[8];
+  EXPECT_EQ(mrmasks(masks, 8), 5u);
+  RegCloseKey(k);
+  RegCloseKey(k3);
+}

@@ -1,0 +1,94 @@
+#include "testutil.h"
+
+#include <cstdio>
+#include <cstring>
+
+static run rec;
+
+runresult runtool(bool quiet) {
+  FILE *f = tmpfile();
+  rec.out = f;
+  runresult res;
+  res.status = comserial(rec, quiet ? 2 : 1);
+  long n = ftell(f);
+  res.out.resize(n > 0 ? (size_t)n : 0);
+  rewind(f);
+  if (n > 0 && fread(res.out.data(), 1, (size_t)n, f) != (size_t)n)
+    res.out = "<short read>";
+  fclose(f);
+  return res;
+}
+
+void dword(const char *path, const char *name, DWORD v) {
+  BYTE b[4] = {(BYTE)v, (BYTE)(v >> 8), (BYTE)(v >> 16), (BYTE)(v >> 24)};
+  mrdata(path, name, REG_DWORD, b, 4);
+}
+
+void adapter(const char *entry, const char *devkey, const char *serial, const char *friendly) {
+  static const char base[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\";
+  std::string dev = std::string(base) + devkey;
+  std::string inst = dev + "\\0000";
+  mrsz("SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum", entry, serial);
+  mrsz(inst.c_str(), "DeviceDesc", "USB Serial Port");
+  mrsz(inst.c_str(), "FriendlyName", friendly);
+  mrsz((inst + "\\Device Parameters").c_str(), "PortName", "COM");
+  mrpath((inst + "\\Control").c_str());
+}
+
+void twoadapters(void) {
+  mrclear();
+  mrsz("HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\Serial0", "COM1");
+  mrsz("HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\VCP0", "COM7");
+  mrsz("HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\VCP1", "COM12");
+  adapter("0", "VID_0403+PID_6001+A600ARJHA", "USB\\VID_0403&PID_6001\\A600ARJH", "USB Serial Port (COM7)");
+  adapter("1", "Vid_0403+Pid_6001+FT4XQ2B1A", "USB\\Vid_0403&Pid_6001\\FT4XQ2B1", "USB Serial Port (COM12)");
+  dword("SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum", "Count", 2);
+  // A device of another kind under the same bus; it gets only its dump line.
+  mrsz("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6010+FT2232HA\\0000", "FriendlyName",
+       "USB Serial Port (COM9)");
+}
+
+const char twoadaptersdebug[] =
+    "\n"
+    ">> HARDWARE\\DEVICEMAP\\SERIALCOMM\n"
+    "namebuf=(\\Device\\Serial0) namesize=15 valuebuf=(COM1) valuesize=5 ret=0\n"
+    "namebuf=(\\Device\\VCP0) namesize=12 valuebuf=(COM7) valuesize=5 ret=0\n"
+    "\\Device\\VCP0=COM7\n"
+    "namebuf=(\\Device\\VCP1) namesize=12 valuebuf=(COM12) valuesize=6 ret=0\n"
+    "\\Device\\VCP1=COM12\n"
+    "\n"
+    ">> SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\n"
+    "namebuf=(VID_0403+PID_6001+A600ARJHA) namesize=27 ret=0\n"
+    "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+A600ARJHA=A600ARJHA\n"
+    "namebuf=(0000) namesize=4 ret=0\n"
+    "namebuf=(Control) namesize=7 ret=0\n"
+    "namebuf=(Device Parameters) namesize=17 ret=0\n"
+    "namebuf=(DeviceDesc) namesize=10 valuebuf=(USB Serial Port) valuesize=16 ret=0\n"
+    "namebuf=(FriendlyName) namesize=12 valuebuf=(USB Serial Port (COM7)) valuesize=23 ret=0\n"
+    "namebuf=(Vid_0403+Pid_6001+FT4XQ2B1A) namesize=27 ret=0\n"
+    "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\Vid_0403+Pid_6001+FT4XQ2B1A=FT4XQ2B1A\n"
+    "namebuf=(0000) namesize=4 ret=0\n"
+    "namebuf=(Control) namesize=7 ret=0\n"
+    "namebuf=(Device Parameters) namesize=17 ret=0\n"
+    "namebuf=(DeviceDesc) namesize=10 valuebuf=(USB Serial Port) valuesize=16 ret=0\n"
+    "namebuf=(FriendlyName) namesize=12 valuebuf=(USB Serial Port (COM12)) valuesize=24 ret=0\n"
+    "namebuf=(VID_0403+PID_6010+FT2232HA) namesize=26 ret=0\n"
+    "\n"
+    ">> SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum\n"
+    "namebuf=(0) namesize=1 valuebuf=(USB\\VID_0403&PID_6001\\A600ARJH) valuesize=31 ret=0\n"
+    "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+A600ARJHA\\0000=A600ARJH\n"
+    "COM7=A600ARJH\n"
+    "namebuf=(1) namesize=1 valuebuf=(USB\\Vid_0403&Pid_6001\\FT4XQ2B1) valuesize=31 ret=0\n"
+    "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\Vid_0403+Pid_6001+FT4XQ2B1A\\0000=FT4XQ2B1\n"
+    "COM12=FT4XQ2B1\n"
+    "namebuf=(Count) namesize=5 valuebuf=(\x02) valuesize=4 ret=0\n";
+
+const char twoadaptersquiet[] =
+    "\n"
+    ">> HARDWARE\\DEVICEMAP\\SERIALCOMM\n"
+    "\n"
+    ">> SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\n"
+    "\n"
+    ">> SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum\n"
+    "COM7=A600ARJH\n"
+    "COM12=FT4XQ2B1\n";

@@ -1,0 +1,30 @@
+// In-process runs of the whole tool over the in-memory registry, with the
+// output captured.
+#pragma once
+
+#include <string>
+
+#include "memreg.h"
+#include "run.h"
+
+struct runresult {
+  std::string out;
+  int status;
+};
+
+// Runs comserial over what the registry holds now; debug mode unless quiet.
+runresult runtool(bool quiet);
+
+// A realistic machine: a built-in serial port and two FTDI adapters, one of
+// them with the driver's mixed-case names, plus keys the scans must pass over.
+void twoadapters(void);
+// The lines a clean run over twoadapters() prints.
+extern const char twoadaptersdebug[];
+extern const char twoadaptersquiet[];
+
+// Little helpers for building registries.
+void dword(const char *path, const char *name, DWORD v);
+// An adapter as the bus driver records it: its enumerated-devices entry
+// under Services\FTDIBUS\Enum, its device key, instance 0000 with a
+// FriendlyName and a Device Parameters subkey holding PortName.
+void adapter(const char *entry, const char *devkey, const char *serial, const char *friendly);
