@@ -1,0 +1,29 @@
+// The native build reads the registry from an export on standard input.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "memreg.h"
+#include "regfile.h"
+#include "registry.h"
+
+int regprepare(void) {
+  mrclear();
+  // No standard input at all (closed) reads as an empty one.
+  if (fcntl(0, F_GETFD) == -1 && errno == EBADF)
+    return 0;
+  if (isatty(0)) {
+    fputs("comserial: reading no registry export; feed one on standard input, e.g. comserial < export.reg\n",
+          stderr);
+    return 0;
+  }
+  unsigned long line = 0;
+  char msg[160];
+  if (regloadfile(stdin, &line, msg, sizeof msg) != 0) {
+    fprintf(stderr, "comserial: line %lu: %s\n", line, msg);
+    return 2;
+  }
+  return 0;
+}
