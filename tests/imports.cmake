@@ -1,0 +1,32 @@
+# Checks that the Windows exe needs no DLL beyond those every Windows has:
+# the C runtime (msvcrt or the universal CRT's api sets), KERNEL32 and
+# ADVAPI32. A libstdc++, libgcc or winpthread DLL here means the static link
+# did not take, and the exe would not start on a machine without MinGW.
+#
+#   cmake -DOBJDUMP=<objdump> -DEXE=<comserial.exe> -P imports.cmake
+if(NOT OBJDUMP OR NOT EXE)
+  message(FATAL_ERROR "usage: cmake -DOBJDUMP=... -DEXE=... -P imports.cmake")
+endif()
+execute_process(COMMAND "${OBJDUMP}" -p "${EXE}" OUTPUT_VARIABLE dump ERROR_VARIABLE err RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed (${rc}): ${err}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" lines "${dump}")
+if(NOT lines)
+  message(FATAL_ERROR "no imported DLL found in ${EXE}; is it a PE file?")
+endif()
+set(bad "")
+foreach(line ${lines})
+  string(REGEX REPLACE "^DLL Name: *" "" dll "${line}")
+  string(STRIP "${dll}" dll)
+  string(TOLOWER "${dll}" low)
+  if(low STREQUAL "kernel32.dll" OR low STREQUAL "advapi32.dll" OR low STREQUAL "msvcrt.dll"
+     OR low MATCHES "^api-ms-win-crt-.*\\.dll$")
+    message(STATUS "imports ${dll}")
+  else()
+    list(APPEND bad "${dll}")
+  endif()
+endforeach()
+if(bad)
+  message(FATAL_ERROR "${EXE} imports DLLs that are not part of Windows: ${bad}")
+endif()

@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# Golden cases for the Windows build, run under Wine against Wine's own
+# registry instead of the native build's export on standard input.
+#
+#   wine-golden.sh start                  make the prefix once, start a wineserver
+#   wine-golden.sh case EXE DIR/NAME OUTDIR
+#   wine-golden.sh stop                   end the wineserver
+#
+# WINEPREFIX names the prefix; WINE and WINESERVER may name the programs.
+#
+# Each case starts from a clean registry: the serial port map's values are
+# deleted (its key lives in the volatile HARDWARE tree, under a volatile
+# parent, so regedit could not create it again) and so are both FTDIBUS
+# trees. Then regedit loads NAME.reg, the tool runs with no argument (debug)
+# and with -q (quiet), and its standard output must equal NAME.debug.out and
+# NAME.quiet.out with LF turned into CRLF, as the C runtime writes text, and
+# its exit statuses those in NAME.exit. The keys the tool reads are exported
+# before and after both runs and must not have changed.
+#
+# HARDWARE is rebuilt each time a wineserver starts and lost when it ends, so
+# every step runs in one persistent wineserver. A case that Wine cannot
+# express has a NAME.nativeonly file saying why; it is skipped (status 77).
+set -uo pipefail
+
+wine=${WINE:-wine}
+wineserver=${WINESERVER:-wineserver}
+: "${WINEPREFIX:?WINEPREFIX must name the prefix for the tests}"
+export WINEPREFIX
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko: the tool needs neither, and without a display their
+# install prompts would only slow wineboot down.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+skip=77
+mapkey='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+readkeys=('HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
+  'HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS'
+  'HKLM\SYSTEM\CurrentControlSet\Services\FTDIBUS')
+
+# A Unix path as Wine's Z: drive sees it; Wine's regedit and reg take a
+# leading / for a switch.
+winpath() {
+  local p
+  p=$(realpath -m -- "$1")
+  printf 'Z:%s' "${p//\//\\}"
+}
+
+# Starts the wineserver unless one is running. It outlives its last client
+# by two minutes, so an interrupted run does not leave it behind for good.
+# The first Wine program starts Wine's services, which must not inherit a
+# pipe that CTest waits on.
+server() {
+  "$wineserver" -p120 </dev/null >/dev/null 2>&1
+  "$wine" reg query "$mapkey" </dev/null >/dev/null 2>&1
+  return 0
+}
+
+start() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "making the Wine prefix $WINEPREFIX"
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    "$wine" wineboot -i </dev/null >/dev/null 2>&1
+    # Wait for the server to write the registry out, so that a prefix with
+    # a system.reg is a finished one.
+    "$wineserver" -w
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+      echo "wineboot made no registry in $WINEPREFIX" >&2
+      return 1
+    fi
+  fi
+  server
+}
+
+stop() {
+  "$wineserver" -k 2>/dev/null
+  return 0
+}
+
+# Exports the keys the tool reads into dir/N.reg; a key that is not there
+# leaves dir/N.absent instead.
+exportkeys() {
+  local dir=$1 i=0 key
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  for key in "${readkeys[@]}"; do
+    if ! "$wine" reg export "$key" "$(winpath "$dir/$i.reg")" /y </dev/null >>"$log" 2>&1; then
+      rm -f "$dir/$i.reg"
+      : >"$dir/$i.absent"
+    fi
+    i=$((i + 1))
+  done
+}
+
+runcase() {
+  local exe=$1 case=$2 outdir=$3
+  local name
+  name=$(basename "$case")
+  if [ -f "$case.nativeonly" ]; then
+    echo "skipped: $(cat "$case.nativeonly")"
+    return $skip
+  fi
+  local f
+  for f in "$case.reg" "$case.debug.out" "$case.quiet.out" "$case.exit"; do
+    if [ ! -f "$f" ]; then
+      echo "case file missing: $f" >&2
+      return 1
+    fi
+  done
+  local want
+  read -r -a want <"$case.exit"
+  if [ ${#want[@]} -ne 2 ]; then
+    echo "$case.exit must hold two exit statuses, debug first" >&2
+    return 1
+  fi
+
+  local work=$outdir/$name.wine
+  rm -rf "$work"
+  mkdir -p "$work"
+  log=$work/log
+  : >"$log"
+  if ! start >>"$log" 2>&1; then
+    cat "$log"
+    echo "cannot set up Wine in $WINEPREFIX" >&2
+    return 1
+  fi
+
+  # A case that deleted the map key leaves a registry that cannot get it
+  # back; a new wineserver rebuilds HARDWARE.
+  if ! "$wine" reg delete "$mapkey" /va /f </dev/null >>"$log" 2>&1; then
+    echo "the serial port map was gone; restarting the wineserver" >>"$log"
+    stop
+    server
+    if ! "$wine" reg delete "$mapkey" /va /f </dev/null >>"$log" 2>&1; then
+      cat "$log"
+      echo "cannot clear $mapkey" >&2
+      return 1
+    fi
+  fi
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS]\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTDIBUS]\r\n' >"$work/clean.reg"
+  if ! "$wine" regedit /s "$(winpath "$work/clean.reg")" "$(winpath "$case.reg")" </dev/null >>"$log" 2>&1; then
+    cat "$log"
+    echo "regedit could not load $case.reg" >&2
+    return 1
+  fi
+
+  exportkeys "$work/before"
+  local failed=0 mode args got i
+  for i in 0 1; do
+    if [ $i = 0 ]; then
+      mode=debug
+      args=()
+    else
+      mode=quiet
+      args=(-q)
+    fi
+    "$wine" "$exe" "${args[@]}" </dev/null >"$work/$mode.actual" 2>>"$log"
+    got=$?
+    perl -0777 -pe 's/\n/\r\n/g' "$case.$mode.out" >"$work/$mode.expected"
+    if ! cmp -s "$work/$mode.expected" "$work/$mode.actual"; then
+      echo "$mode: output differs from $case.$mode.out (CRLF); see $work/$mode.actual"
+      diff <(tr -d '\r' <"$work/$mode.expected") <(tr -d '\r' <"$work/$mode.actual") | head -40
+      failed=1
+    fi
+    if [ "$got" != "${want[$i]}" ]; then
+      echo "$mode: exit status $got, expected ${want[$i]}"
+      failed=1
+    fi
+  done
+  exportkeys "$work/after"
+  if ! diff -r "$work/before" "$work/after" >/dev/null; then
+    echo "the registry changed while the tool ran; see $work/before and $work/after"
+    failed=1
+  fi
+  if [ $failed != 0 ]; then
+    echo "--- Wine log"
+    cat "$log"
+  fi
+  return $failed
+}
+
+case ${1:-} in
+  start) start ;;
+  stop) stop ;;
+  case)
+    [ $# = 4 ] || {
+      echo "usage: $0 case EXE DIR/NAME OUTDIR" >&2
+      exit 2
+    }
+    runcase "$2" "$3" "$4"
+    ;;
+  *)
+    echo "usage: $0 start | stop | case EXE DIR/NAME OUTDIR" >&2
+    exit 2
+    ;;
+esac
