@@ -781,8 +781,10 @@ TEST(Stream, ChunkBoundariesFallAnywhere) {
       for (; room > 200; room -= 102)
         text += "; " + std::string(98, 'c') + "\r\n";
       text += "; " + std::string(room - 4, 'c') + "\r\n";
-      for (int i = 0; i < 3; i++)
-        text += longline + hex;
+      for (int i = 0; i < 3; i++) {
+        text += longline;
+        text += hex;
+      }
       text = utf16 ? BOM16 + u16(text) : text;
       ASSERT_EQ(text.find(utf16 ? u16("\"e\"") : "\"e\""), 65536 - t);
       FILE *f = memfile(text);

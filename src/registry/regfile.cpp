@@ -22,8 +22,8 @@ namespace {
 
 enum { ENC8, ENCUTF8, ENCUTF16 };
 
-const size_t RAWSIZE = 64 * 1024;
-const size_t OUTSIZE = 64 * 1024;
+const size_t RAWSIZE = 65536;
+const size_t OUTSIZE = 65536;
 // Bytes a line start looks at: a byte-order mark, or an 8-bit header line
 // (with some blanks before it) after a UTF-16 export.
 const size_t LOOKAHEAD = 96;
