@@ -66,6 +66,7 @@ mfault faults[MAXFAULTS];
 int nfaults;
 DWORD masks[MAXMASKS];
 DWORD nmasks;
+mrwatchfn watcher;
 
 inline unsigned char fold(unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
 
@@ -313,6 +314,7 @@ void mrclear(void) {
   memset(handles, 0, sizeof handles);
   memset(faultnth, 0, sizeof faultnth);
   nfaults = 0;
+  watcher = nullptr;
   mrresetcalls();
   layout();
 }
@@ -504,10 +506,14 @@ DWORD mrmasks(DWORD *out, DWORD max) {
 
 DWORD mrnkeys(void) { return (DWORD)keys.size(); }
 
+void mrwatch(mrwatchfn fn) { watcher = fn; }
+
 // The five calls.
 
 LONG RegOpenKeyExA(HKEY hkey, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY result) {
   (void)options;
+  if (watcher != nullptr)
+    watcher(MROPEN, hkey, 0, subkey);
   if (nmasks < MAXMASKS)
     masks[nmasks] = sam;
   nmasks++;
@@ -557,6 +563,8 @@ LONG RegOpenKeyExA(HKEY hkey, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY re
 
 LONG RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD reserved, LPDWORD type,
                    LPBYTE data, LPDWORD datasize) {
+  if (watcher != nullptr)
+    watcher(MRENUMVALUE, hkey, index, nullptr);
   LONG code;
   if (nthFault(MRENUMVALUE, &code))
     return code;
@@ -591,6 +599,8 @@ LONG RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD
 
 LONG RegEnumKeyExA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD reserved, LPSTR cls,
                    LPDWORD clssize, PFILETIME lastwrite) {
+  if (watcher != nullptr)
+    watcher(MRENUMKEY, hkey, index, nullptr);
   LONG code;
   if (nthFault(MRENUMKEY, &code))
     return code;
@@ -619,6 +629,8 @@ LONG RegEnumKeyExA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD
 }
 
 LONG RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD datasize) {
+  if (watcher != nullptr)
+    watcher(MRQUERY, hkey, 0, name);
   LONG code;
   if (nthFault(MRQUERY, &code))
     return code;
@@ -651,6 +663,8 @@ LONG RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LP
 }
 
 LONG RegCloseKey(HKEY hkey) {
+  if (watcher != nullptr)
+    watcher(MRCLOSE, hkey, 0, nullptr);
   LONG code;
   if (nthFault(MRCLOSE, &code))
     return code;

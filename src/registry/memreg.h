@@ -61,5 +61,12 @@ DWORD mrcalls(int op);
 int mropenhandles(void);
 DWORD mrmasks(DWORD *masks, DWORD max);  // masks of the opens, in order; returns their count
 
+// Calls fn at the start of each of the five calls, before a fault can answer
+// it: the op, the key passed, the index of an enumeration (else 0) and the
+// subkey or value name of an open or a query (else null). Lets a test tie
+// what a run prints to the call it was making. mrclear stops it.
+typedef void (*mrwatchfn)(int op, HKEY key, DWORD index, const char *name);
+void mrwatch(mrwatchfn fn);
+
 // Total number of keys, for the loader's statistics and tests.
 DWORD mrnkeys(void);

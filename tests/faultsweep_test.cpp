@@ -1,0 +1,256 @@
+// Every registry call of a realistic run, failed in turn with each result
+// code. A clean run is traced first: for each call, where the output stood
+// when it was made. From that trace alone the test knows what a failure at
+// any call must leave:
+//
+// - an open or a query: the clean output up to that call, then the failure
+//   line, exit status 1;
+// - an enumeration: the clean output less what the rest of that enumeration
+//   printed (from the failed call up to the call that ended it cleanly), and
+//   the run goes on to exit status 0;
+// - a close: the clean output, and the exit status is the code when it is
+//   the run's last close.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "testutil.h"
+
+namespace {
+
+struct traced {
+  int op;
+  HKEY key;
+  DWORD index;
+  std::string name;  // subkey or value name of an open or a query
+  long at;           // output written before the call
+};
+
+run rec;
+FILE *outfile;
+std::vector<traced> trace;
+
+void watch(int op, HKEY key, DWORD index, const char *name) {
+  trace.push_back({op, key, index, name != nullptr ? name : "", ftell(outfile)});
+}
+
+struct result {
+  std::string out;
+  int status;
+};
+
+result runonce(bool quiet, bool traceit) {
+  outfile = tmpfile();
+  rec.out = outfile;
+  trace.clear();
+  if (traceit)
+    mrwatch(watch);
+  result res;
+  res.status = comserial(rec, quiet ? 2 : 1);
+  mrwatch(nullptr);
+  long n = ftell(outfile);
+  res.out.resize(n > 0 ? (size_t)n : 0);
+  rewind(outfile);
+  if (n > 0 && fread(res.out.data(), 1, (size_t)n, outfile) != (size_t)n)
+    res.out = "<short read>";
+  fclose(outfile);
+  return res;
+}
+
+// twoadapters() and a third adapter with two instances, one of them with a
+// subkey and values of its own, and list entries that are not adapters: every
+// loop of every scan has more than one item somewhere.
+void richer(void) {
+  twoadapters();
+  mrsz("HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\VCP2", "COM20");
+  adapter("2", "VID_0403+PID_6001+FTB6SPL3A", "USB\\VID_0403&PID_6001\\FTB6SPL3", "USB Serial Port (COM20)");
+  const char inst1[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+FTB6SPL3A\\0001";
+  mrsz(inst1, "DeviceDesc", "USB Serial Port");
+  dword(inst1, "ConfigFlags", 0);
+  mrpath((std::string(inst1) + "\\LogConf").c_str());
+  mrsz("SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum", "3", "USB\\VID_0403&PID_6010\\FT2232HA");
+  dword("SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum", "NextInstance", 4);
+}
+
+// The index in trace of the nth call (from 1) of op.
+size_t nthcall(int op, DWORD nth) {
+  DWORD seen = 0;
+  for (size_t t = 0; t < trace.size(); t++)
+    if (trace[t].op == op && ++seen == nth)
+      return t;
+  ADD_FAILURE() << "no call " << nth << " of op " << op;
+  return 0;
+}
+
+// The call that ended the enumeration to which call t belongs: the last of
+// the calls of the same op on the same key whose indices follow on from it.
+size_t endofloop(size_t t) {
+  size_t last = t;
+  for (size_t u = t + 1; u < trace.size(); u++) {
+    if (trace[u].op != trace[t].op || trace[u].key != trace[t].key)
+      continue;
+    if (trace[u].index != trace[last].index + 1)
+      break;
+    last = u;
+  }
+  return last;
+}
+
+const char mapkey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+const char buskey[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
+const char enumkey[] = "SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum";
+
+// The failure line for a failed open at trace index t whose mask was sam. A
+// reopen for values (5) shows what the last enumeration left in namebuf,
+// which the trace does not see; only its frame is checked.
+std::string openfailure(size_t t, DWORD sam, LONG code, bool *exact) {
+  const traced &c = trace[t];
+  std::string tail = ") ret=" + std::to_string(code) + "\n";
+  *exact = true;
+  if (c.key == HKEY_LOCAL_MACHINE && c.name == mapkey)
+    return "regopenkeyexa 1 namebuf=(" + c.name + tail;
+  if (c.key == HKEY_LOCAL_MACHINE && (c.name == buskey || c.name == enumkey))
+    return "regopenkeyexa 2 namebuf=(" + c.name + tail;
+  if (c.key == HKEY_LOCAL_MACHINE)
+    return "regopenkeyexa 3 namebuf=(" + c.name + tail;
+  if (sam == KEY_READ)
+    return "regopenkeyexa 4 namebuf=(" + c.name + tail;
+  *exact = false;
+  return "regopenkeyexa 5 namebuf=(";
+}
+
+struct opcase {
+  const char *name;
+  int op;
+  std::vector<LONG> codes;
+};
+
+const opcase opcases[] = {
+    {"FailedOpenEndsRun", MROPEN, {2, 5, 234}},
+    {"FailedValueEnumerationEndsOnlyItself", MRENUMVALUE, {2, 5, 234, 259, 1}},
+    {"FailedSubkeyEnumerationEndsOnlyItself", MRENUMKEY, {2, 5, 234, 259, 1}},
+    {"FailedQueryEndsRun", MRQUERY, {2, 5, 234}},
+    {"FailedCloseChangesOnlyLastStatus", MRCLOSE, {2, 5, 234}},
+};
+
+TEST(FaultSweep, EveryCallOfEveryOp) {
+  for (bool quiet : {false, true}) {
+    SCOPED_TRACE(quiet ? "quiet" : "debug");
+    richer();
+    mrresetcalls();
+    result clean = runonce(quiet, true);
+    ASSERT_EQ(clean.status, 0);
+    ASSERT_EQ(mropenhandles(), 0);
+    std::vector<traced> cleantrace = trace;
+    DWORD calls[MRNOPS];
+    for (int op = 0; op < MRNOPS; op++) {
+      calls[op] = mrcalls(op);
+      DWORD n = 0;
+      for (const traced &c : cleantrace)
+        n += c.op == op;
+      ASSERT_EQ(n, calls[op]) << "the trace sees every call, op " << op;
+    }
+    DWORD masks[256];
+    ASSERT_LE(mrmasks(masks, 256), 256u);
+    // A run that walks every scan makes each kind of call several times.
+    EXPECT_GE(calls[MROPEN], 15u);
+    EXPECT_GE(calls[MRQUERY], 3u);
+    EXPECT_GE(calls[MRENUMKEY], 20u);
+    EXPECT_GE(calls[MRENUMVALUE], 15u);
+
+    int runs = 0;
+    for (const opcase &oc : opcases) {
+      SCOPED_TRACE(oc.name);
+      for (DWORD k = 1; k <= calls[oc.op]; k++) {
+        for (LONG code : oc.codes) {
+          SCOPED_TRACE("call " + std::to_string(k) + " code " + std::to_string(code));
+          trace = cleantrace;
+          size_t t = nthcall(oc.op, k);
+          std::string expected;
+          int status = 0;
+          bool exact = true;
+          std::string failline;
+          switch (oc.op) {
+            case MROPEN:
+            case MRQUERY: {
+              status = 1;
+              DWORD opens = 0;
+              for (size_t u = 0; u <= t; u++)
+                opens += trace[u].op == MROPEN;
+              if (oc.op == MROPEN)
+                failline = openfailure(t, masks[opens - 1], code, &exact);
+              else
+                failline = "regqueryvalueexa 4 namebuf=(FriendlyName) ret=" + std::to_string(code) + "\n";
+              expected = clean.out.substr(0, (size_t)trace[t].at);
+              break;
+            }
+            case MRENUMVALUE:
+            case MRENUMKEY: {
+              size_t end = endofloop(t);
+              expected = clean.out.substr(0, (size_t)trace[t].at) + clean.out.substr((size_t)trace[end].at);
+              break;
+            }
+            case MRCLOSE:
+              expected = clean.out;
+              status = k == calls[MRCLOSE] ? (int)code : 0;
+              break;
+          }
+
+          richer();
+          mrfault(oc.op, k, code);
+          result res = runonce(quiet, false);
+          runs++;
+          EXPECT_EQ(res.status, status);
+          if (failline.empty()) {
+            EXPECT_EQ(res.out, expected);
+            // A failed close leaves that one key open in the stand-in; every
+            // other key the run opened it closed.
+            EXPECT_EQ(mropenhandles(), oc.op == MRCLOSE ? 1 : 0);
+          } else if (exact) {
+            EXPECT_EQ(res.out, expected + failline);
+          } else {
+            ASSERT_GE(res.out.size(), expected.size());
+            EXPECT_EQ(res.out.substr(0, expected.size()), expected);
+            std::string last = res.out.substr(expected.size());
+            std::string tail = ") ret=" + std::to_string(code) + "\n";
+            EXPECT_EQ(last.rfind(failline, 0), 0u) << last;
+            ASSERT_GE(last.size(), failline.size() + tail.size());
+            EXPECT_EQ(last.substr(last.size() - tail.size()), tail) << last;
+            EXPECT_EQ(last.find('\n'), last.size() - 1) << last;
+          }
+        }
+      }
+    }
+    // Each code at each call: the sweep is as large as the clean run says.
+    int want = 0;
+    for (const opcase &oc : opcases)
+      want += (int)(calls[oc.op] * oc.codes.size());
+    EXPECT_EQ(runs, want);
+  }
+}
+
+// The trace ties output to calls as claimed: the first open is made after the
+// first section header, and an enumeration's terminating call is the one
+// after its last item.
+TEST(FaultSweep, TraceFollowsTheRun) {
+  twoadapters();
+  result clean = runonce(false, true);
+  ASSERT_FALSE(trace.empty());
+  EXPECT_EQ(trace[0].op, MROPEN);
+  EXPECT_EQ(trace[0].name, mapkey);
+  EXPECT_EQ(trace[0].at, (long)strlen("\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n"));
+  // The map's values: three items, then the call that ends the loop.
+  size_t first = nthcall(MRENUMVALUE, 1);
+  size_t end = endofloop(first);
+  EXPECT_EQ(trace[end].index, 3u);
+  EXPECT_EQ(clean.out.substr((size_t)trace[first].at, (size_t)(trace[end].at - trace[first].at)),
+            "namebuf=(\\Device\\Serial0) namesize=15 valuebuf=(COM1) valuesize=5 ret=0\n"
+            "namebuf=(\\Device\\VCP0) namesize=12 valuebuf=(COM7) valuesize=5 ret=0\n"
+            "\\Device\\VCP0=COM7\n"
+            "namebuf=(\\Device\\VCP1) namesize=12 valuebuf=(COM12) valuesize=6 ret=0\n"
+            "\\Device\\VCP1=COM12\n");
+}
+
+}  // namespace
