@@ -1,12 +1,12 @@
 // The stand-in registry must behave as the real one does for the calls the
 // scans make; otherwise the native build would print what Windows does not.
+#include "memreg.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include "memreg.h"
 
 static std::vector<std::string> subkeys(HKEY k) {
   std::vector<std::string> names;

@@ -86,10 +86,13 @@ struct failcase {
 // first device key, 4 and 5 its instance 0000, 6 the second device key,
 // 7 and 8 its 0000, 9 the driver's list, 10 and 11 the two device instances.
 static const failcase failcases[] = {
-    {"MapKeyMissing", MROPEN, 0, mapkey, 2, "regopenkeyexa 1 namebuf=(HARDWARE\\DEVICEMAP\\SERIALCOMM) ret=2\n"},
-    {"BusTreeDenied", MROPEN, 0, buskey, 5, "regopenkeyexa 2 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS) ret=5\n"},
+    {"MapKeyMissing", MROPEN, 0, mapkey, 2,
+     "regopenkeyexa 1 namebuf=(HARDWARE\\DEVICEMAP\\SERIALCOMM) ret=2\n"},
+    {"BusTreeDenied", MROPEN, 0, buskey, 5,
+     "regopenkeyexa 2 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS) ret=5\n"},
     {"DeviceKey", MROPEN, 0, "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+A600ARJHA", 5,
-     "regopenkeyexa 3 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+A600ARJHA) ret=5\n"},
+     "regopenkeyexa 3 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+A600ARJHA) "
+     "ret=5\n"},
     {"InstanceSubkey", MROPEN, 7, nullptr, 2, "regopenkeyexa 4 namebuf=(0000) ret=2\n"},
     {"InstanceReopenShowsLastSubkey", MROPEN, 5, nullptr, 5,
      "regopenkeyexa 5 namebuf=(Device Parameters) ret=5\n"},
@@ -128,16 +131,19 @@ TEST(Run, MappingLinesBeforeFailureStay) {
   twoadapters();
   mrfault(MROPEN, 11, 2);
   runresult res = runtool(true);
-  EXPECT_EQ(res.out, std::string(headers) +
-                         "COM7=A600ARJH\n"
-                         "regopenkeyexa 3 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\Vid_0403+Pid_6001+"
-                         "FT4XQ2B1A\\0000) ret=2\n");
+  EXPECT_EQ(res.out,
+            std::string(headers) +
+                "COM7=A600ARJH\n"
+                "regopenkeyexa 3 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\Vid_0403+Pid_6001+"
+                "FT4XQ2B1A\\0000) ret=2\n");
 }
 
 TEST(Run, EmptyRegistryFailsAtFirstOpen) {
   mrclear();
   runresult res = runtool(false);
-  EXPECT_EQ(res.out, "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\nregopenkeyexa 1 namebuf=(HARDWARE\\DEVICEMAP\\SERIALCOMM) ret=2\n");
+  EXPECT_EQ(res.out,
+            "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\nregopenkeyexa 1 namebuf=(HARDWARE\\DEVICEMAP\\SERIALCOMM) "
+            "ret=2\n");
   EXPECT_EQ(res.status, 1);
 }
 
@@ -227,32 +233,40 @@ struct portcase {
   const char *mapping;   // the port mapping line, or "" for none
 };
 
-static std::string z(const char *s) { return std::string(s) + '\0'; }
+static std::string z(const char *s) {
+  return std::string(s) + '\0';
+}
 
 static const portcase portcases[] = {
-    {"Plain", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("USB Serial Port (COM3)"), "COM3=S1\n"},
+    {"Plain", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("USB Serial Port (COM3)"),
+     "COM3=S1\n"},
     {"TwoDigitPort", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("USB Serial Port (COM12)"),
      "COM12=S1\n"},
-    {"MixedCasePrefix", z("USB\\Vid_0403&Pid_6001\\S1"), "Vid_0403+Pid_6001+S1A", z("Port (COM4)"), "COM4=S1\n"},
+    {"MixedCasePrefix", z("USB\\Vid_0403&Pid_6001\\S1"), "Vid_0403+Pid_6001+S1A", z("Port (COM4)"),
+     "COM4=S1\n"},
     {"OtherCaseMixSkipped", z("USB\\vid_0403&pid_6001\\S1"), "VID_0403+PID_6001+S1A", z("Port (COM4)"), ""},
     {"OtherProductSkipped", z("USB\\VID_0403&PID_6010\\S1"), "VID_0403+PID_6001+S1A", z("Port (COM4)"), ""},
     {"TwentyTwoBytesSkipped", "USB\\VID_0403&PID_6001\\", "VID_0403+PID_6001+A", z("Port (COM4)"), ""},
     {"PrefixAndZeroGivesEmptySerial", z("USB\\VID_0403&PID_6001\\"), "VID_0403+PID_6001+A", z("Port (COM4)"),
      "COM4=\n"},
-    {"SerialWithoutZeroByte", "USB\\VID_0403&PID_6001\\ABC", "VID_0403+PID_6001+ABCA", z("(COM5)"), "COM5=ABC\n"},
-    {"SerialEndsAtFirstZero", std::string("USB\\VID_0403&PID_6001\\AB\0CD", 27) + '\0', "VID_0403+PID_6001+ABA",
-     z("(COM5)"), "COM5=AB\n"},
+    {"SerialWithoutZeroByte", "USB\\VID_0403&PID_6001\\ABC", "VID_0403+PID_6001+ABCA", z("(COM5)"),
+     "COM5=ABC\n"},
+    {"SerialEndsAtFirstZero", std::string("USB\\VID_0403&PID_6001\\AB\0CD", 27) + '\0',
+     "VID_0403+PID_6001+ABA", z("(COM5)"), "COM5=AB\n"},
     {"SerialKeepsItsCase", z("USB\\VID_0403&PID_6001\\a600arjh"), "VID_0403+PID_6001+A600ARJHA", z("(COM6)"),
      "COM6=a600arjh\n"},
     {"NotTextSkipped", std::string("\x02\0\0\0", 4), "", "", ""},
     {"ShortFriendlyName", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("COM1"), "=S1\n"},
-    {"FiveCharactersSuffice", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("COM1)"), "COM1=S1\n"},
-    {"LowerCaseComNotFound", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("Port (com3)"), "=S1\n"},
+    {"FiveCharactersSuffice", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("COM1)"),
+     "COM1=S1\n"},
+    {"LowerCaseComNotFound", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("Port (com3)"),
+     "=S1\n"},
     {"LaterComWins", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("COM1 bridge (COM5)"),
      "COM5=S1\n"},
-    {"ComTooNearTheEndPassedOver", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("Port COM4 (COM)"),
-     "COM4 (COM=S1\n"},
-    {"SpaceIsCopied", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("Port (COM 5)"), "COM 5=S1\n"},
+    {"ComTooNearTheEndPassedOver", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A",
+     z("Port COM4 (COM)"), "COM4 (COM=S1\n"},
+    {"SpaceIsCopied", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("Port (COM 5)"),
+     "COM 5=S1\n"},
     {"NoParenRunsToEndOfText", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("Port (COM3 x"),
      "COM3 x=S1\n"},
     {"NoZeroByteInFriendlyName", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", "Port (COM8)",
@@ -270,8 +284,8 @@ TEST(PortResolution, Cases) {
     mrpath(buskey);
     mrdata(enumkey, "0", REG_SZ, c.entry.data(), c.entry.size());
     if (!c.devkey.empty())
-      mrdata((std::string(buskey) + "\\" + c.devkey + "\\0000").c_str(), "FriendlyName", REG_SZ, c.friendly.data(),
-             c.friendly.size());
+      mrdata((std::string(buskey) + "\\" + c.devkey + "\\0000").c_str(), "FriendlyName", REG_SZ,
+             c.friendly.data(), c.friendly.size());
     runresult q = runtool(true);
     EXPECT_EQ(q.out, std::string(headers) + c.mapping);
     EXPECT_EQ(q.status, 0);
@@ -290,7 +304,9 @@ TEST(PortResolution, EmptySerialWithoutKeyFails) {
   mrpath(buskey);
   mrsz(enumkey, "0", "USB\\VID_0403&PID_6001\\");
   runresult q = runtool(true);
-  EXPECT_EQ(lastline(q.out), "regopenkeyexa 3 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+A\\0000) ret=2\n");
+  EXPECT_EQ(lastline(q.out),
+            "regopenkeyexa 3 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+A\\0000) "
+            "ret=2\n");
   EXPECT_EQ(q.status, 1);
 }
 
@@ -353,8 +369,9 @@ TEST(SerialMap, PairLines) {
     mrpath(enumkey);
     runresult d = runtool(false);
     size_t len = c.data.find('\0') == std::string::npos ? c.data.size() : c.data.find('\0');
-    std::string dump = "namebuf=(" + c.value + ") namesize=" + std::to_string(c.value.size()) + " valuebuf=(" +
-                       c.data.substr(0, len) + ") valuesize=" + std::to_string(c.data.size()) + " ret=0\n";
+    std::string dump = "namebuf=(" + c.value + ") namesize=" + std::to_string(c.value.size()) +
+                       " valuebuf=(" + c.data.substr(0, len) +
+                       ") valuesize=" + std::to_string(c.data.size()) + " ret=0\n";
     EXPECT_EQ(d.out, "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n" + dump + c.pairline +
                          "\n>> SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\n"
                          "\n>> SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum\n");
@@ -382,11 +399,12 @@ TEST(BusWalk, DeviceKeysAndPairLines) {
     mrpath(enumkey);
     mrpath((std::string(buskey) + "\\" + row.subkey).c_str());
     runresult d = runtool(false);
-    std::string dump = std::string("namebuf=(") + row.subkey + ") namesize=" + std::to_string(strlen(row.subkey)) +
-                       " ret=0\n";
+    std::string dump = std::string("namebuf=(") + row.subkey +
+                       ") namesize=" + std::to_string(strlen(row.subkey)) + " ret=0\n";
     std::string pairline = std::string(buskey) + "\\" + row.subkey + "=" + (row.subkey + 18) + "\n";
-    EXPECT_EQ(d.out, "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n\n>> SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\n" + dump +
-                         (row.paired ? pairline : "") + "\n>> SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum\n");
+    EXPECT_EQ(d.out, "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n\n>> SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\n" +
+                         dump + (row.paired ? pairline : "") +
+                         "\n>> SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum\n");
     EXPECT_EQ(runtool(true).out, headers);
   }
 }

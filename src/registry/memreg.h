@@ -11,9 +11,9 @@
 // from a fixed table of MRHANDLES entries.
 #pragma once
 
-#include "registry.h"
-
 #include <cstddef>
+
+#include "registry.h"
 
 enum { MRHKLM, MRHKCU, MRHKU, MRHKCR, MRHKCC, MRNROOTS };
 enum { MROPEN, MRENUMVALUE, MRENUMKEY, MRQUERY, MRCLOSE, MRNOPS };

@@ -16,9 +16,9 @@ typedef DWORD *LPDWORD;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
 typedef BYTE *LPBYTE;
-typedef struct HKEY__ *HKEY;
+typedef struct HKEY__ *HKEY;  // NOLINT(bugprone-reserved-identifier): Win32's own name
 typedef HKEY *PHKEY;
-typedef struct _FILETIME {
+typedef struct _FILETIME {  // NOLINT(bugprone-reserved-identifier): Win32's own name
   DWORD dwLowDateTime;
   DWORD dwHighDateTime;
 } FILETIME, *PFILETIME;
