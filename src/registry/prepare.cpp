@@ -25,5 +25,7 @@ int regprepare(void) {
     fprintf(stderr, "comserial: line %lu: %s\n", line, msg);
     return 2;
   }
+  // Lay the registry out now, so that the run itself allocates nothing.
+  mrready();
   return 0;
 }
