@@ -2,12 +2,32 @@
 // read from the registry. No argument: debug mode, dumping all it walks.
 #include <cstdio>
 
+#ifdef _WIN32
+#include <io.h>
+static int isterminal(FILE *f) {
+  return _isatty(_fileno(f));
+}
+#else
+#include <unistd.h>
+static int isterminal(FILE *f) {
+  return isatty(fileno(f));
+}
+#endif
+
 #include "run.h"
 
 static run rec;
+static char outbuf[1 << 16];
 
 int main(int argc, char **argv) {
   (void)argv;
+  // Windows' C runtime hands a pipe or a file each line as it is printed,
+  // one system call apiece, which makes a debug dump of a big registry
+  // crawl. Collect the output and write it in large blocks instead; every
+  // run, failed or not, ends by returning here, and that flushes it. A
+  // console still sees each line as it comes.
+  if (!isterminal(stdout))
+    setvbuf(stdout, outbuf, _IOFBF, sizeof outbuf);
   int status = regprepare();
   if (status != 0)
     return status;

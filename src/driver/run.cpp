@@ -1,7 +1,31 @@
 // The run sequence, the enumeration loops and the report lines.
 #include "run.h"
 
+#include <cstdarg>
 #include <cstring>
+
+// Every line is formatted here first and handed to the C runtime whole.
+// MinGW's printf passes its output to the runtime one character at a time,
+// and Wine's runtime writes its buffer out at each newline it gets that way,
+// so a full stdout buffer would still cost a system call per line. Three
+// buffers' worth holds the longest line: a name, a value and the rest.
+static char line[3 * BUFSIZE];
+
+__attribute__((format(printf, 2, 3))) static void printline(run &r, const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  int n = vsnprintf(line, sizeof line, fmt, ap);
+  va_end(ap);
+  if (n < 0)
+    return;
+  if ((size_t)n < sizeof line) {
+    fwrite(line, 1, (size_t)n, r.out);
+    return;
+  }
+  va_start(ap, fmt);
+  vfprintf(r.out, fmt, ap);
+  va_end(ap);
+}
 
 int comserial(run &r, int argc) {
   r.debug = 1;
@@ -18,7 +42,7 @@ int comserial(run &r, int argc) {
 
 int openroot(run &r, const char *path, REGSAM sam, int failno) {
   snprintf(r.namebuf, sizeof r.namebuf, "%s", path);
-  fprintf(r.out, "\n>> %s\n", r.namebuf);
+  printline(r, "\n>> %s\n", r.namebuf);
   r.ret = (DWORD)RegOpenKeyExA(HKEY_LOCAL_MACHINE, r.namebuf, 0, sam, &r.hkey);
   if (r.ret != 0)
     return fail(r, "regopenkeyexa", failno);
@@ -41,9 +65,9 @@ int valueloop(run &r, HKEY key, DWORD &ndx, stepfn step) {
     if (r.ret != 0)
       return 0;
     if (r.debug)
-      fprintf(r.out, "namebuf=(%s) namesize=%d valuebuf=(%.*s) valuesize=%d ret=%d\n", r.namebuf,
-              (int)r.namebufsize, textlen(r.valuebuf, r.valuebufsize), (const char *)r.valuebuf,
-              (int)r.valuebufsize, (int)r.ret);
+      printline(r, "namebuf=(%s) namesize=%d valuebuf=(%.*s) valuesize=%d ret=%d\n", r.namebuf,
+                (int)r.namebufsize, textlen(r.valuebuf, r.valuebufsize), (const char *)r.valuebuf,
+                (int)r.valuebufsize, (int)r.ret);
     if (step != nullptr) {
       int status = step(r);
       if (status != 0)
@@ -59,7 +83,7 @@ int subkeyloop(run &r, HKEY key, DWORD &ndx, stepfn step) {
     if (r.ret != 0)
       return 0;
     if (r.debug)
-      fprintf(r.out, "namebuf=(%s) namesize=%d ret=%d\n", r.namebuf, (int)r.namebufsize, (int)r.ret);
+      printline(r, "namebuf=(%s) namesize=%d ret=%d\n", r.namebuf, (int)r.namebufsize, (int)r.ret);
     if (step != nullptr) {
       int status = step(r);
       if (status != 0)
@@ -69,12 +93,12 @@ int subkeyloop(run &r, HKEY key, DWORD &ndx, stepfn step) {
 }
 
 int fail(run &r, const char *op, int n) {
-  fprintf(r.out, "%s %d namebuf=(%s) ret=%d\n", op, n, r.namebuf, (int)r.ret);
+  printline(r, "%s %d namebuf=(%s) ret=%d\n", op, n, r.namebuf, (int)r.ret);
   return 1;
 }
 
 void pair(run &r, const char *left, const char *right, int rightlen) {
-  fprintf(r.out, "%s=%.*s\n", left, rightlen, right);
+  printline(r, "%s=%.*s\n", left, rightlen, right);
 }
 
 DWORD buildpath(run &r, const char *prefix, const char *name, const char *suffix) {
