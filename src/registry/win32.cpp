@@ -1,7 +1,6 @@
-// The Windows backend. The five registry calls are advapi32's own and read
-// the machine's live registry, which needs no loading: HKLM is open to every
-// process for reading, and the scans open each key with the least access
-// they need, so a user without administrator rights gets the same report.
+// The Windows backend. The five registry calls are advapi32's own, working
+// on the machine's live registry: HKEY_LOCAL_MACHINE is always there for a
+// process to open, so there is nothing to load or set up before a run.
 #include "registry.h"
 
 int regprepare(void) {
