@@ -1,11 +1,18 @@
 // The registry calls over an in-memory registry, for the native build.
 //
-// Keys and values live in flat arrays, found through two open-addressing hash
-// tables keyed by (parent, upper-cased name); names and data live in a chunked
-// arena so that growing never copies what is stored. Deleted keys and values
-// are unlinked and marked dead; their hash entries stay and are skipped.
+// Keys and values live in chunked arrays of fixed-size records, so that
+// growing never copies or moves what is stored; names and data live in a
+// chunked arena likewise. Each key keeps its subkeys and its values in
+// lists, in creation order. Most keys have a handful of each, and a name is
+// looked up by walking the list; a key that gets more than SMALL of them has
+// them indexed in an open-addressing hash table keyed by (key, upper-cased
+// name). Deleted keys and values are unlinked and marked dead; their hash
+// entries stay and are skipped.
+//
 // Before the first call after a change, each key's subkeys are laid out
-// sorted and its values in creation order, so enumeration by index is direct.
+// sorted and its values in creation order, so that enumeration by index is
+// direct. Exports list subkeys sorted already; a key whose subkeys came in
+// order is not sorted again.
 #include "memreg.h"
 
 #include <algorithm>
@@ -21,10 +28,13 @@ struct mkey {
   const char *name;
   DWORD firstkid, lastkid, nextsib;  // subkeys in creation order
   DWORD firstval, lastval;           // values in creation order
+  DWORD nkids, nvals;                // live subkeys and values
   DWORD link;                        // MRNONE, or the key this one stands for
-  DWORD kidstart, nkids;             // laid out by layout()
-  DWORD valstart, nvals;
+  DWORD kidstart, valstart;          // laid out by layout()
   bool dead;
+  bool unsorted;  // subkeys were created out of order
+  bool kidhash;   // subkeys are in keyhash
+  bool valhash;   // values are in valhash
 };
 
 struct mval {
@@ -38,6 +48,26 @@ struct mval {
   bool dead;
 };
 
+// Records in chunks of a fixed size: an id indexes them as an array would,
+// and adding one never moves the others.
+template <class T>
+struct chunked {
+  static const DWORD SHIFT = 12;
+  std::vector<std::unique_ptr<T[]>> chunks;
+  DWORD n = 0;
+  T &operator[](DWORD i) { return chunks[i >> SHIFT][i & ((1u << SHIFT) - 1)]; }
+  DWORD add(const T &r) {
+    if ((n >> SHIFT) == chunks.size())
+      chunks.push_back(std::make_unique_for_overwrite<T[]>(1u << SHIFT));
+    (*this)[n] = r;
+    return n++;
+  }
+  void clear() {
+    chunks.clear();
+    n = 0;
+  }
+};
+
 struct mfault {
   int op;
   char path[MRPATHMAX + 1];
@@ -47,12 +77,14 @@ struct mfault {
 const size_t CHUNK = 1 << 20;
 const int MAXFAULTS = 16;
 const DWORD MAXMASKS = 1 << 16;
+const DWORD SMALL = 32;  // subkeys or values a key keeps unindexed
 
-std::vector<mkey> keys;
-std::vector<mval> vals;
+chunked<mkey> keys;
+chunked<mval> vals;
 std::vector<DWORD> kidorder, valorder;
 std::vector<DWORD> keyhash, valhash;  // ids + 1; 0 is an empty slot
 size_t keyused, valused;
+std::vector<DWORD> links;  // keys made by mrlink
 std::vector<std::unique_ptr<char[]>> chunks;
 size_t chunkleft;
 char *chunkpos;
@@ -68,7 +100,9 @@ DWORD masks[MAXMASKS];
 DWORD nmasks;
 mrwatchfn watcher;
 
-inline unsigned char fold(unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; }
+inline unsigned char fold(unsigned char c) {
+  return c >= 'a' && c <= 'z' ? c - 32 : c;
+}
 
 bool sameName(const char *a, size_t alen, const char *b, size_t blen) {
   if (alen != blen)
@@ -91,7 +125,7 @@ const char *store(const void *p, size_t n) {
     return "";
   if (n > chunkleft) {
     size_t sz = n > CHUNK / 4 ? n : CHUNK;
-    chunks.push_back(std::make_unique<char[]>(sz));
+    chunks.push_back(std::make_unique_for_overwrite<char[]>(sz));
     char *c = chunks.back().get();
     if (sz != CHUNK) {  // big items get a chunk of their own
       memcpy(c, p, n);
@@ -107,64 +141,67 @@ const char *store(const void *p, size_t n) {
   return at;
 }
 
-// Finds the live entry for (parent, name) in a table, or the empty slot where
-// it would go; *slot receives the slot either way.
+// Finds the live entry for (owner, name) in a table, or MRNONE.
 template <class T>
-DWORD probe(const std::vector<DWORD> &table, const std::vector<T> &recs, DWORD parent, const char *name,
-            size_t len, size_t *slot, DWORD T::*owner) {
+DWORD probe(const std::vector<DWORD> &table, chunked<T> &recs, DWORD owner, const char *name, size_t len,
+            DWORD T::*ownerof) {
   size_t mask = table.size() - 1;
-  size_t s = hashName(parent, name, len) & mask;
-  while (table[s] != 0) {
+  for (size_t s = hashName(owner, name, len) & mask; table[s] != 0; s = (s + 1) & mask) {
     const T &r = recs[table[s] - 1];
-    if (!r.dead && r.*owner == parent && sameName(r.name, r.namelen, name, len)) {
-      *slot = s;
+    if (!r.dead && r.*ownerof == owner && sameName(r.name, r.namelen, name, len))
       return table[s] - 1;
-    }
-    s = (s + 1) & mask;
   }
-  *slot = s;
   return MRNONE;
 }
 
-template <class T>
-void grow(std::vector<DWORD> &table, size_t used, const std::vector<T> &recs, DWORD T::*owner) {
-  if ((used + 1) * 2 <= table.size())
-    return;
-  std::vector<DWORD> old;
-  old.swap(table);
-  table.assign(old.empty() ? 1024 : old.size() * 2, 0);
+void place(std::vector<DWORD> &table, DWORD owner, const char *name, size_t len, DWORD id) {
   size_t mask = table.size() - 1;
-  for (DWORD e : old) {
-    if (e == 0 || recs[e - 1].dead)
-      continue;
-    const T &r = recs[e - 1];
-    size_t s = hashName(r.*owner, r.name, r.namelen) & mask;
-    while (table[s] != 0)
-      s = (s + 1) & mask;
-    table[s] = e;
-  }
+  size_t s = hashName(owner, name, len) & mask;
+  while (table[s] != 0)
+    s = (s + 1) & mask;
+  table[s] = id + 1;
 }
 
-DWORD newKey(DWORD parent, const char *name, size_t len) {
-  mkey k = {};
-  k.parent = parent;
-  k.namelen = (DWORD)len;
-  k.name = store(name, len);
-  k.firstkid = k.lastkid = k.nextsib = MRNONE;
-  k.firstval = k.lastval = MRNONE;
-  k.link = MRNONE;
-  keys.push_back(k);
-  DWORD id = (DWORD)keys.size() - 1;
-  if (parent != MRNONE) {
-    mkey &p = keys[parent];
-    if (p.lastkid == MRNONE)
-      p.firstkid = id;
-    else
-      keys[p.lastkid].nextsib = id;
-    p.lastkid = id;
+// Adds an entry, doubling the table (and dropping dead entries) when it
+// would be more than half full.
+template <class T>
+void index(std::vector<DWORD> &table, size_t &used, chunked<T> &recs, DWORD id, DWORD T::*ownerof) {
+  if ((used + 1) * 2 > table.size()) {
+    std::vector<DWORD> old;
+    old.swap(table);
+    table.assign(old.empty() ? 1024 : old.size() * 2, 0);
+    used = 0;
+    for (DWORD e : old) {
+      if (e == 0 || recs[e - 1].dead)
+        continue;
+      const T &r = recs[e - 1];
+      place(table, r.*ownerof, r.name, r.namelen, e - 1);
+      used++;
+    }
   }
-  dirty = true;
-  return id;
+  const T &r = recs[id];
+  place(table, r.*ownerof, r.name, r.namelen, id);
+  used++;
+}
+
+DWORD findkid(DWORD parent, const char *name, size_t len) {
+  mkey &p = keys[parent];
+  if (p.kidhash)
+    return probe(keyhash, keys, parent, name, len, &mkey::parent);
+  for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib)
+    if (sameName(keys[c].name, keys[c].namelen, name, len))
+      return c;
+  return MRNONE;
+}
+
+DWORD findval(DWORD key, const char *name, size_t len) {
+  mkey &k = keys[key];
+  if (k.valhash)
+    return probe(valhash, vals, key, name, len, &mval::key);
+  for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next)
+    if (sameName(vals[v].name, vals[v].namelen, name, len))
+      return v;
+  return MRNONE;
 }
 
 bool kidLess(DWORD a, DWORD b) {
@@ -180,24 +217,55 @@ bool kidLess(DWORD a, DWORD b) {
   return x.namelen < y.namelen;
 }
 
+DWORD newKey(DWORD parent, const char *name, size_t len) {
+  mkey k = {};
+  k.parent = parent;
+  k.namelen = (DWORD)len;
+  k.name = store(name, len);
+  k.firstkid = k.lastkid = k.nextsib = MRNONE;
+  k.firstval = k.lastval = MRNONE;
+  k.link = MRNONE;
+  DWORD id = keys.add(k);
+  dirty = true;
+  if (parent == MRNONE)
+    return id;
+  mkey &p = keys[parent];
+  if (p.lastkid == MRNONE) {
+    p.firstkid = id;
+  } else {
+    keys[p.lastkid].nextsib = id;
+    if (kidLess(id, p.lastkid))
+      p.unsorted = true;
+  }
+  p.lastkid = id;
+  p.nkids++;
+  if (p.kidhash) {
+    index(keyhash, keyused, keys, id, &mkey::parent);
+  } else if (p.nkids > SMALL) {
+    p.kidhash = true;
+    for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib)
+      index(keyhash, keyused, keys, c, &mkey::parent);
+  }
+  return id;
+}
+
 // Lays out every live key's subkeys (sorted) and values (in creation order).
 void layout() {
-  kidorder.clear();
-  valorder.clear();
-  for (mkey &k : keys) {
-    k.kidstart = (DWORD)kidorder.size();
-    k.nkids = 0;
-    for (DWORD c = k.firstkid; c != MRNONE; c = keys[c].nextsib) {
-      kidorder.push_back(c);
-      k.nkids++;
-    }
-    std::sort(kidorder.begin() + k.kidstart, kidorder.end(), kidLess);
-    k.valstart = (DWORD)valorder.size();
-    k.nvals = 0;
-    for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next) {
-      valorder.push_back(v);
-      k.nvals++;
-    }
+  kidorder.resize(keys.n);
+  valorder.resize(vals.n);
+  DWORD nk = 0, nv = 0;
+  for (DWORD id = 0; id < keys.n; id++) {
+    mkey &k = keys[id];
+    k.kidstart = nk;
+    k.valstart = nv;
+    if (k.dead)
+      continue;
+    for (DWORD c = k.firstkid; c != MRNONE; c = keys[c].nextsib)
+      kidorder[nk++] = c;
+    if (k.unsorted)
+      std::sort(kidorder.begin() + k.kidstart, kidorder.begin() + nk, kidLess);
+    for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next)
+      valorder[nv++] = v;
   }
   dirty = false;
 }
@@ -304,6 +372,7 @@ void mrclear(void) {
   keyhash.assign(1024, 0);
   valhash.assign(1024, 0);
   keyused = valused = 0;
+  links.clear();
   chunks.clear();
   chunkleft = 0;
   chunkpos = nullptr;
@@ -320,32 +389,23 @@ void mrclear(void) {
 }
 
 DWORD mrroot(int root) {
-  if (keys.empty())
+  if (keys.n == 0)
     mrclear();
   return (DWORD)root;
 }
 
 DWORD mrfind(DWORD parent, const char *name, size_t len) {
-  size_t slot;
-  return probe(keyhash, keys, parent, name, len, &slot, &mkey::parent);
+  return findkid(parent, name, len);
 }
 
 DWORD mrkey(DWORD parent, const char *name, size_t len) {
   parent = follow(parent);
-  DWORD k = mrfind(parent, name, len);
-  if (k != MRNONE)
-    return k;
-  grow(keyhash, keyused, keys, &mkey::parent);
-  size_t slot;
-  probe(keyhash, keys, parent, name, len, &slot, &mkey::parent);
-  k = newKey(parent, name, len);
-  keyhash[slot] = k + 1;
-  keyused++;
-  return k;
+  DWORD k = findkid(parent, name, len);
+  return k != MRNONE ? k : newKey(parent, name, len);
 }
 
 void mrdelkey(DWORD key) {
-  if (key < MRNROOTS || key >= keys.size() || keys[key].dead)
+  if (key < MRNROOTS || key >= keys.n || keys[key].dead)
     return;
   mkey &k = keys[key];
   mkey &p = keys[k.parent];
@@ -359,13 +419,15 @@ void mrdelkey(DWORD key) {
       keys[prev].nextsib = k.nextsib;
     if (p.lastkid == key)
       p.lastkid = prev;
+    p.nkids--;
     break;
   }
   // Everything below is unreachable from here on. A link into the subtree
   // would dangle, so it goes too.
   k.dead = true;
   dirty = true;
-  for (DWORD o = MRNROOTS; o < keys.size(); o++) {
+  for (size_t l = 0; l < links.size(); l++) {
+    DWORD o = links[l];
     if (keys[o].dead || keys[o].link == MRNONE)
       continue;
     DWORD t = keys[o].link;
@@ -379,41 +441,44 @@ void mrdelkey(DWORD key) {
 void mrlink(DWORD parent, const char *name, size_t len, DWORD target) {
   DWORD k = mrkey(parent, name, len);
   keys[k].link = follow(target);
+  links.push_back(k);
 }
 
 void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
   key = follow(key);
-  size_t slot;
-  DWORD v = probe(valhash, vals, key, name, namelen, &slot, &mval::key);
+  DWORD v = findval(key, name, namelen);
   if (v == MRNONE) {
-    grow(valhash, valused, vals, &mval::key);
-    probe(valhash, vals, key, name, namelen, &slot, &mval::key);
     mval r = {};
     r.key = key;
     r.namelen = (DWORD)namelen;
     r.name = store(name, namelen);
     r.next = MRNONE;
-    vals.push_back(r);
-    v = (DWORD)vals.size() - 1;
-    valhash[slot] = v + 1;
-    valused++;
+    v = vals.add(r);
     mkey &k = keys[key];
     if (k.lastval == MRNONE)
       k.firstval = v;
     else
       vals[k.lastval].next = v;
     k.lastval = v;
+    k.nvals++;
+    if (k.valhash) {
+      index(valhash, valused, vals, v, &mval::key);
+    } else if (k.nvals > SMALL) {
+      k.valhash = true;
+      for (DWORD c = k.firstval; c != MRNONE; c = vals[c].next)
+        index(valhash, valused, vals, c, &mval::key);
+    }
   }
-  vals[v].type = type;
-  vals[v].size = (DWORD)size;
-  vals[v].data = store(data, size);
+  mval &r = vals[v];
+  r.type = type;
+  r.size = (DWORD)size;
+  r.data = store(data, size);
   dirty = true;
 }
 
 void mrdelvalue(DWORD key, const char *name, size_t namelen) {
   key = follow(key);
-  size_t slot;
-  DWORD v = probe(valhash, vals, key, name, namelen, &slot, &mval::key);
+  DWORD v = findval(key, name, namelen);
   if (v == MRNONE)
     return;
   mkey &k = keys[key];
@@ -427,6 +492,7 @@ void mrdelvalue(DWORD key, const char *name, size_t namelen) {
       vals[prev].next = vals[v].next;
     if (k.lastval == v)
       k.lastval = prev;
+    k.nvals--;
     break;
   }
   vals[v].dead = true;
@@ -434,8 +500,7 @@ void mrdelvalue(DWORD key, const char *name, size_t namelen) {
 }
 
 int mrgetvalue(DWORD key, const char *name, size_t namelen, DWORD *type, const char **data, size_t *size) {
-  size_t slot;
-  DWORD v = probe(valhash, vals, follow(key), name, namelen, &slot, &mval::key);
+  DWORD v = findval(follow(key), name, namelen);
   if (v == MRNONE)
     return -1;
   *type = vals[v].type;
@@ -444,7 +509,9 @@ int mrgetvalue(DWORD key, const char *name, size_t namelen, DWORD *type, const c
   return 0;
 }
 
-void mrready(void) { prepare(); }
+void mrready(void) {
+  prepare();
+}
 
 DWORD mrpath(const char *path) {
   DWORD k = mrroot(MRHKLM);
@@ -488,7 +555,9 @@ void mrresetcalls(void) {
   nmasks = 0;
 }
 
-DWORD mrcalls(int op) { return calls[op]; }
+DWORD mrcalls(int op) {
+  return calls[op];
+}
 
 int mropenhandles(void) {
   int n = 0;
@@ -504,9 +573,13 @@ DWORD mrmasks(DWORD *out, DWORD max) {
   return nmasks;
 }
 
-DWORD mrnkeys(void) { return (DWORD)keys.size(); }
+DWORD mrnkeys(void) {
+  return keys.n;
+}
 
-void mrwatch(mrwatchfn fn) { watcher = fn; }
+void mrwatch(mrwatchfn fn) {
+  watcher = fn;
+}
 
 // The five calls.
 
@@ -520,7 +593,7 @@ LONG RegOpenKeyExA(HKEY hkey, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY re
   LONG code;
   if (nthFault(MROPEN, &code))
     return code;
-  if (keys.empty())
+  if (keys.n == 0)
     mrclear();
   prepare();
   DWORD k = keyOf(hkey);
@@ -572,7 +645,8 @@ LONG RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD
   DWORD k = keyOf(hkey);
   if (k == MRNONE)
     return ERROR_INVALID_HANDLE;
-  if (name == nullptr || namesize == nullptr || reserved != nullptr || (data != nullptr && datasize == nullptr))
+  if (name == nullptr || namesize == nullptr || reserved != nullptr ||
+      (data != nullptr && datasize == nullptr))
     return ERROR_INVALID_PARAMETER;
   const mkey &key = keys[follow(k)];
   if (index >= key.nvals)
@@ -644,8 +718,7 @@ LONG RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LP
     name = "";
   if (pathFault(MRQUERY, k, name, &code))
     return code;
-  size_t slot;
-  DWORD v = probe(valhash, vals, follow(k), name, strlen(name), &slot, &mval::key);
+  DWORD v = findval(follow(k), name, strlen(name));
   if (v == MRNONE)
     return ERROR_FILE_NOT_FOUND;
   const mval &r = vals[v];
