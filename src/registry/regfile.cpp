@@ -12,6 +12,7 @@
 // mark in front of it starts an 8-bit file.
 #include "regfile.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -228,6 +229,24 @@ inline char *put8(char *o, uint32_t c) {
 char *dec16(rd *r, char *o, char *oe) {
   const unsigned char *s = r->rp, *se = r->re;
   while (se - s >= 2 && oe - o >= 4) {
+    // Most of an export is plain ASCII: take four characters at once while
+    // none of them is a line end or beyond ASCII.
+    if (std::endian::native == std::endian::little && se - s >= 8) {
+      uint64_t w;
+      memcpy(&w, s, 8);
+      const uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
+      uint64_t cr = w ^ 0x000d000d000d000dull, lf = w ^ 0x000a000a000a000aull;
+      if ((w & 0xff80ff80ff80ff80ull) == 0 && ((cr - ones) & ~cr & tops) == 0 &&
+          ((lf - ones) & ~lf & tops) == 0) {
+        o[0] = (char)w;
+        o[1] = (char)(w >> 16);
+        o[2] = (char)(w >> 32);
+        o[3] = (char)(w >> 48);
+        o += 4;
+        s += 8;
+        continue;
+      }
+    }
     uint32_t c = s[0] | (uint32_t)s[1] << 8;
     if (c < 0x80) {
       s += 2;
@@ -545,6 +564,15 @@ bool hexlist(rd *r) {
   bool cont = false;
   int c = blanks(r);
   for (;;) {
+    // Bytes as regedit writes them, two digits and a comma with another
+    // byte after it, need none of the checks below.
+    while (c >= 0 && r->e - r->p >= 4 && hexdigit(r->p[0]) && hexdigit(r->p[1]) && r->p[2] == ',' &&
+           hexdigit(r->p[3])) {
+      put(d, (char)(hexval(r->p[0]) << 4 | hexval(r->p[1])));
+      r->p += 3;
+      c = (unsigned char)*r->p;
+      cont = false;
+    }
     if (c == '\\') {
       r->p++;
       if (!endline(r, "expected end of line after '\\'"))
