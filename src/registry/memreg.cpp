@@ -7,7 +7,7 @@
 // looked up by walking the list; a key that gets more than SMALL of them has
 // them indexed in an open-addressing hash table keyed by (key, upper-cased
 // name). Deleted keys and values are unlinked and marked dead; their hash
-// entries stay and are skipped.
+// entries stay, until mrclear, and are skipped.
 //
 // Before the first call after a change, each key's subkeys are laid out
 // sorted and its values in creation order, so that enumeration by index is
@@ -82,7 +82,7 @@ const DWORD SMALL = 32;  // subkeys or values a key keeps unindexed
 chunked<mkey> keys;
 chunked<mval> vals;
 std::vector<DWORD> kidorder, valorder;
-std::vector<DWORD> keyhash, valhash;  // ids + 1; 0 is an empty slot
+std::vector<uint64_t> keyhash, valhash;  // see entry()
 size_t keyused, valused;
 std::vector<DWORD> links;  // keys made by mrlink
 std::vector<std::unique_ptr<char[]>> chunks;
@@ -113,11 +113,11 @@ bool sameName(const char *a, size_t alen, const char *b, size_t blen) {
   return true;
 }
 
-size_t hashName(DWORD parent, const char *name, size_t len) {
+uint32_t hashName(DWORD parent, const char *name, size_t len) {
   uint64_t h = 1469598103934665603ull ^ parent;
   for (size_t k = 0; k < len; k++)
     h = (h ^ fold(name[k])) * 1099511628211ull;
-  return (size_t)(h ^ (h >> 29));
+  return (uint32_t)((h ^ (h >> 29)) * 0x9e3779b97f4a7c15ull >> 32);
 }
 
 const char *store(const void *p, size_t n) {
@@ -141,46 +141,51 @@ const char *store(const void *p, size_t n) {
   return at;
 }
 
+// Hash tables hold the 32-bit hash of an entry's (owner, name) above its id
+// + 1, 0 being an empty slot. The hash picks the slot and, compared first,
+// saves looking at the records of other names; growing needs no record.
+inline uint64_t entry(uint32_t h, DWORD id) {
+  return (uint64_t)h << 32 | (id + 1);
+}
+
 // Finds the live entry for (owner, name) in a table, or MRNONE.
 template <class T>
-DWORD probe(const std::vector<DWORD> &table, chunked<T> &recs, DWORD owner, const char *name, size_t len,
+DWORD probe(const std::vector<uint64_t> &table, chunked<T> &recs, DWORD owner, const char *name, size_t len,
             DWORD T::*ownerof) {
   size_t mask = table.size() - 1;
-  for (size_t s = hashName(owner, name, len) & mask; table[s] != 0; s = (s + 1) & mask) {
-    const T &r = recs[table[s] - 1];
+  uint32_t h = hashName(owner, name, len);
+  for (size_t s = h & mask; table[s] != 0; s = (s + 1) & mask) {
+    if ((uint32_t)(table[s] >> 32) != h)
+      continue;
+    DWORD id = (DWORD)table[s] - 1;
+    const T &r = recs[id];
     if (!r.dead && r.*ownerof == owner && sameName(r.name, r.namelen, name, len))
-      return table[s] - 1;
+      return id;
   }
   return MRNONE;
 }
 
-void place(std::vector<DWORD> &table, DWORD owner, const char *name, size_t len, DWORD id) {
+void place(std::vector<uint64_t> &table, uint64_t e) {
   size_t mask = table.size() - 1;
-  size_t s = hashName(owner, name, len) & mask;
+  size_t s = (size_t)(e >> 32) & mask;
   while (table[s] != 0)
     s = (s + 1) & mask;
-  table[s] = id + 1;
+  table[s] = e;
 }
 
-// Adds an entry, doubling the table (and dropping dead entries) when it
-// would be more than half full.
+// Adds an entry, doubling the table when it would be more than half full.
 template <class T>
-void index(std::vector<DWORD> &table, size_t &used, chunked<T> &recs, DWORD id, DWORD T::*ownerof) {
+void index(std::vector<uint64_t> &table, size_t &used, chunked<T> &recs, DWORD id, DWORD T::*ownerof) {
   if ((used + 1) * 2 > table.size()) {
-    std::vector<DWORD> old;
+    std::vector<uint64_t> old;
     old.swap(table);
     table.assign(old.empty() ? 1024 : old.size() * 2, 0);
-    used = 0;
-    for (DWORD e : old) {
-      if (e == 0 || recs[e - 1].dead)
-        continue;
-      const T &r = recs[e - 1];
-      place(table, r.*ownerof, r.name, r.namelen, e - 1);
-      used++;
-    }
+    for (uint64_t e : old)
+      if (e != 0)
+        place(table, e);
   }
   const T &r = recs[id];
-  place(table, r.*ownerof, r.name, r.namelen, id);
+  place(table, entry(hashName(r.*ownerof, r.name, r.namelen), id));
   used++;
 }
 
