@@ -28,61 +28,10 @@ __attribute__((format(printf, 2, 3))) static void printline(run &r, const char *
   va_end(ap);
 }
 
-// The dump lines, one per value and subkey walked, are most of a debug
-// run's output; they are put together by hand, which is several times
-// quicker than formatting them.
-static char *add(char *o, const char *s, size_t n) {
-  memcpy(o, s, n);
-  return o + n;
-}
-
-static char *addint(char *o, int v) {
-  char d[12];
-  int n = 0;
-  unsigned u = v < 0 ? 0u - (unsigned)v : (unsigned)v;
-  do
-    d[n++] = (char)('0' + u % 10);
-  while ((u /= 10) != 0);
-  if (v < 0)
-    *o++ = '-';
-  while (n > 0)
-    *o++ = d[--n];
-  return o;
-}
-
-// "namebuf=(%s) namesize=%d valuebuf=(%.*s) valuesize=%d ret=%d\n"
-static void dumpvalue(run &r) {
-  char *o = add(line, "namebuf=(", 9);
-  o = add(o, r.namebuf, strnlen(r.namebuf, sizeof r.namebuf));
-  o = add(o, ") namesize=", 11);
-  o = addint(o, (int)r.namebufsize);
-  o = add(o, " valuebuf=(", 11);
-  o = add(o, (const char *)r.valuebuf, (size_t)textlen(r.valuebuf, r.valuebufsize));
-  o = add(o, ") valuesize=", 12);
-  o = addint(o, (int)r.valuebufsize);
-  o = add(o, " ret=", 5);
-  o = addint(o, (int)r.ret);
-  *o++ = '\n';
-  fwrite(line, 1, (size_t)(o - line), r.out);
-}
-
-// "namebuf=(%s) namesize=%d ret=%d\n"
-static void dumpsubkey(run &r) {
-  char *o = add(line, "namebuf=(", 9);
-  o = add(o, r.namebuf, strnlen(r.namebuf, sizeof r.namebuf));
-  o = add(o, ") namesize=", 11);
-  o = addint(o, (int)r.namebufsize);
-  o = add(o, " ret=", 5);
-  o = addint(o, (int)r.ret);
-  *o++ = '\n';
-  fwrite(line, 1, (size_t)(o - line), r.out);
-}
 #else
 // The benchmarks' floor: the same registry calls, with every line compiled
 // out (sizeof keeps the arguments checked and used, but not evaluated).
 #define printline(r, ...) ((void)(r), (void)sizeof(printf(__VA_ARGS__)))
-#define dumpvalue(r) ((void)(r))
-#define dumpsubkey(r) ((void)(r))
 #endif
 
 int comserial(run &r, int argc) {
@@ -123,7 +72,9 @@ int valueloop(run &r, HKEY key, DWORD &ndx, stepfn step) {
     if (r.ret != 0)
       return 0;
     if (r.debug)
-      dumpvalue(r);
+      printline(r, "namebuf=(%s) namesize=%d valuebuf=(%.*s) valuesize=%d ret=%d\n", r.namebuf,
+                (int)r.namebufsize, textlen(r.valuebuf, r.valuebufsize), (const char *)r.valuebuf,
+                (int)r.valuebufsize, (int)r.ret);
     if (step != nullptr) {
       int status = step(r);
       if (status != 0)
@@ -139,7 +90,7 @@ int subkeyloop(run &r, HKEY key, DWORD &ndx, stepfn step) {
     if (r.ret != 0)
       return 0;
     if (r.debug)
-      dumpsubkey(r);
+      printline(r, "namebuf=(%s) namesize=%d ret=%d\n", r.namebuf, (int)r.namebufsize, (int)r.ret);
     if (step != nullptr) {
       int status = step(r);
       if (status != 0)
