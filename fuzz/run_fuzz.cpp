@@ -74,14 +74,17 @@ const char *const keybases[] = {
     "SYSTEM\\CurrentControlSet",
 };
 
-const DWORD types[] = {REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_MULTI_SZ, REG_NONE, REG_QWORD, 0x1234};
+const DWORD types[] = {REG_SZ,       REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
+                       REG_MULTI_SZ, REG_NONE,      REG_QWORD,  0x1234};
 const LONG codes[] = {1, 2, 5, 6, 87, 234, 259, -1};
 
 struct input {
   const uint8_t *p, *e;
 };
 
-int byte(input &in) { return in.p < in.e ? *in.p++ : 0; }
+int byte(input &in) {
+  return in.p < in.e ? *in.p++ : 0;
+}
 
 // A string from up to 16 tokens.
 std::string text(input &in) {
@@ -145,7 +148,9 @@ bool isnumber(const std::string &s, bool sign) {
   return true;
 }
 
-bool startswith(const std::string &s, const std::string &p) { return s.compare(0, p.size(), p) == 0; }
+bool startswith(const std::string &s, const std::string &p) {
+  return s.compare(0, p.size(), p) == 0;
+}
 bool endswith(const std::string &s, const std::string &p) {
   return s.size() >= p.size() && s.compare(s.size() - p.size(), p.size(), p) == 0;
 }
@@ -228,7 +233,8 @@ bool mapping(const std::string &l, const std::string *serial) {
     if (!endswith(l, "=" + *serial))
       return false;
     std::string port = l.substr(0, l.size() - serial->size() - 1);
-    return port.find(')') == std::string::npos && port.size() < BUFSIZE && (port.empty() || startswith(port, "COM"));
+    return port.find(')') == std::string::npos && port.size() < BUFSIZE &&
+           (port.empty() || startswith(port, "COM"));
   }
   size_t eq = l.find('=');
   return eq != std::string::npos && eq < l.find(')') && (eq == 0 || startswith(l, "COM"));

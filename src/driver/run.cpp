@@ -9,7 +9,8 @@
 // MinGW's printf passes its output to the runtime one character at a time,
 // and Wine's runtime writes its buffer out at each newline it gets that way,
 // so a full stdout buffer would still cost a system call per line. Three
-// buffers' worth holds the longest line: a name, a value and the rest.
+// buffers' worth holds the longest line there is: two texts of at most one
+// buffer each (a name and a value, or a path and a serial) and the rest.
 static char line[3 * BUFSIZE];
 
 __attribute__((format(printf, 2, 3))) static void printline(run &r, const char *fmt, ...) {
@@ -17,15 +18,8 @@ __attribute__((format(printf, 2, 3))) static void printline(run &r, const char *
   va_start(ap, fmt);
   int n = vsnprintf(line, sizeof line, fmt, ap);
   va_end(ap);
-  if (n < 0)
-    return;
-  if ((size_t)n < sizeof line) {
-    fwrite(line, 1, (size_t)n, r.out);
-    return;
-  }
-  va_start(ap, fmt);
-  vfprintf(r.out, fmt, ap);
-  va_end(ap);
+  if (n > 0)
+    fwrite(line, 1, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1, r.out);
 }
 
 #else
