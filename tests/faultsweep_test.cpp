@@ -50,12 +50,7 @@ result runonce(bool quiet, bool traceit) {
   result res;
   res.status = comserial(rec, quiet ? 2 : 1);
   mrwatch(nullptr);
-  long n = ftell(outfile);
-  res.out.resize(n > 0 ? (size_t)n : 0);
-  rewind(outfile);
-  if (n > 0 && fread(res.out.data(), 1, (size_t)n, outfile) != (size_t)n)
-    res.out = "<short read>";
-  fclose(outfile);
+  res.out = readall(outfile);
   return res;
 }
 

@@ -12,19 +12,6 @@
 #include "regfile.h"
 #include "testutil.h"
 
-static std::string readfile(const std::string &path) {
-  std::string s;
-  FILE *f = fopen(path.c_str(), "rb");
-  if (f == nullptr)
-    return s;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-    s.append(buf, n);
-  fclose(f);
-  return s;
-}
-
 TEST(ReadOnly, GoldenRegistriesOpenOnlyForReading) {
   std::vector<std::string> cases;
   for (const auto &e : std::filesystem::directory_iterator(CASESDIR))

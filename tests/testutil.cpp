@@ -10,13 +10,31 @@ runresult runtool(bool quiet) {
   rec.out = f;
   runresult res;
   res.status = comserial(rec, quiet ? 2 : 1);
-  long n = ftell(f);
-  res.out.resize(n > 0 ? (size_t)n : 0);
-  rewind(f);
-  if (n > 0 && fread(res.out.data(), 1, (size_t)n, f) != (size_t)n)
-    res.out = "<short read>";
-  fclose(f);
+  res.out = readall(f);
   return res;
+}
+
+std::string readall(FILE *f) {
+  long n = ftell(f);
+  std::string s(n > 0 ? (size_t)n : 0, '\0');
+  rewind(f);
+  if (fread(s.data(), 1, s.size(), f) != s.size())
+    s = "<short read>";
+  fclose(f);
+  return s;
+}
+
+std::string readfile(const std::string &path) {
+  std::string s;
+  FILE *f = fopen(path.c_str(), "rb");
+  if (f == nullptr)
+    return s;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+    s.append(buf, n);
+  fclose(f);
+  return s;
 }
 
 void dword(const char *path, const char *name, DWORD v) {

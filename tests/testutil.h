@@ -2,6 +2,7 @@
 // output captured.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "memreg.h"
@@ -14,6 +15,11 @@ struct runresult {
 
 // Runs comserial over what the registry holds now; debug mode unless quiet.
 runresult runtool(bool quiet);
+
+// Everything written to f so far, which it then closes.
+std::string readall(FILE *f);
+// A whole file, or "" when it cannot be read.
+std::string readfile(const std::string &path);
 
 // A realistic machine: a built-in serial port and two FTDI adapters, one of
 // them with the driver's mixed-case names, plus keys the scans must pass over.
