@@ -71,29 +71,41 @@ void expectrun(const std::string &debug, const std::string &quiet, int status) {
   EXPECT_EQ(q.status, status);
 }
 
+// Where a value's name or data is read: a long name, long text data, or long
+// data without a zero byte, each of every size in sizes.
+struct longcase {
+  const char *name;
+  bool longname;  // else long data
+  bool zero;      // long data ends in a zero byte
+};
+const longcase longcases[] = {
+    {"LongName", true, false},
+    {"LongTextData", false, true},
+    {"LongDataWithoutZeroByte", false, false},
+};
+
+// Makes row's long name (prefix and fill up to size) or long data of size
+// bytes; the other keeps the value given. Returns whether the value fits the
+// 8192-byte buffers, and so is listed.
+bool makelong(const longcase &row, size_t size, const std::string &prefix, std::string &name,
+              std::string &data) {
+  if (row.longname)
+    name = prefix + std::string(size - prefix.size(), 'n');
+  else if (row.zero)
+    data = z(std::string(size - 1, 'd'));
+  else
+    data = std::string(size, 'd');
+  return row.longname ? size < 8192 : size <= 8192;
+}
+
 // A value whose name or data is too large ends the map's enumeration: the
 // value after it is not listed either.
 TEST(Edges, MapValueNamesAndData) {
-  struct {
-    const char *name;
-    bool longname;  // else long data
-    bool zero;      // long data ends in a zero byte
-  } rows[] = {
-      {"LongName", true, false},
-      {"LongTextData", false, true},
-      {"LongDataWithoutZeroByte", false, false},
-  };
-  for (const auto &row : rows) {
+  for (const longcase &row : longcases) {
     for (size_t size : sizes) {
       SCOPED_TRACE(std::string(row.name) + " " + std::to_string(size));
       std::string name = "\\Device\\VCP0", data = z("COM5");
-      if (row.longname)
-        name = "\\Device\\VCP" + std::string(size - 11, 'n');
-      else if (row.zero)
-        data = z(std::string(size - 1, 'd'));
-      else
-        data = std::string(size, 'd');
-      bool fits = row.longname ? size < 8192 : size <= 8192;
+      bool fits = makelong(row, size, "\\Device\\VCP", name, data);
       roots();
       value(mapkey, name, REG_SZ, data);
       mrsz(mapkey, "\\Device\\VCP9", "COM9");
@@ -147,27 +159,12 @@ TEST(Edges, BusSubkeyNamesAtEveryLevel) {
 }
 
 TEST(Edges, InstanceValueNamesAndData) {
-  struct {
-    const char *name;
-    bool longname;
-    bool zero;
-  } rows[] = {
-      {"LongName", true, false},
-      {"LongTextData", false, true},
-      {"LongDataWithoutZeroByte", false, false},
-  };
   std::string dev = devpath + "S1A";
-  for (const auto &row : rows) {
+  for (const longcase &row : longcases) {
     for (size_t size : sizes) {
       SCOPED_TRACE(std::string(row.name) + " " + std::to_string(size));
       std::string name = "D", data = z("x");
-      if (row.longname)
-        name = std::string(size, 'N');
-      else if (row.zero)
-        data = z(std::string(size - 1, 'd'));
-      else
-        data = std::string(size, 'd');
-      bool fits = row.longname ? size < 8192 : size <= 8192;
+      bool fits = makelong(row, size, "", name, data);
       roots();
       value(dev + "\\0000", name, REG_SZ, data);
       mrsz((dev + "\\0000").c_str(), "V", "1");
@@ -181,26 +178,11 @@ TEST(Edges, InstanceValueNamesAndData) {
 // The driver's list: an entry too large ends it, and the adapter listed after
 // it is not resolved.
 TEST(Edges, ListEntryNamesAndData) {
-  struct {
-    const char *name;
-    bool longname;
-    bool zero;
-  } rows[] = {
-      {"LongName", true, false},
-      {"LongTextData", false, true},
-      {"LongDataWithoutZeroByte", false, false},
-  };
-  for (const auto &row : rows) {
+  for (const longcase &row : longcases) {
     for (size_t size : sizes) {
       SCOPED_TRACE(std::string(row.name) + " " + std::to_string(size));
       std::string name = "0", data = z("ROOT\\PORTS\\0000");
-      if (row.longname)
-        name = std::string(size, 'n');
-      else if (row.zero)
-        data = z(std::string(size - 1, 'U'));
-      else
-        data = std::string(size, 'U');
-      bool fits = row.longname ? size < 8192 : size <= 8192;
+      bool fits = makelong(row, size, "", name, data);
       roots();
       value(enumkey, name, REG_SZ, data);
       mrsz(enumkey, "1", "USB\\VID_0403&PID_6001\\S1");
