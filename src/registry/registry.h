@@ -1,6 +1,6 @@
 // The five registry calls the scans make, with their Win32 names, types and
 // result codes. On Windows they are advapi32's own; elsewhere memreg.cpp
-// provides them over an in-memory registry.
+// (src/registry/native) provides them over an in-memory registry.
 #pragma once
 
 #ifdef _WIN32
