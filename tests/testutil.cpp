@@ -4,13 +4,51 @@
 #include <cstring>
 
 static run rec;
+static std::vector<regcall> *traced;
 
-runresult runtool(bool quiet) {
+static std::string keypath(HKEY h) {
+  static char buf[MRPATHMAX + 1];
+  return mrkeypath(h, buf, sizeof buf) < 0 ? "(not open)" : buf;
+}
+
+std::string openkeys(void) {
+  HKEY h[MRHANDLES];
+  int n = mrhandles(h, MRHANDLES);
+  std::string s;
+  for (int k = 0; k < n; k++)
+    s += keypath(h[k]) + "\n";
+  return s;
+}
+
+static void watch(int op, HKEY key, DWORD index, const char *name) {
+  regcall c = {op, key, keypath(key), 0, index, name != nullptr ? name : "", ftell(rec.out), openkeys()};
+  if (op == MROPEN)
+    c.path += (c.path.empty() ? "" : "\\") + c.name;
+  traced->push_back(c);
+}
+
+runresult runtool(bool quiet, std::vector<regcall> *calls) {
   FILE *f = tmpfile();
   rec.out = f;
+  traced = calls;
+  DWORD masks0 = mrmasks(nullptr, 0);
+  if (calls != nullptr) {
+    calls->clear();
+    mrwatch(watch);
+  }
   runresult res;
   res.status = comserial(rec, quiet ? 2 : 1);
+  mrwatch(nullptr);
   res.out = readall(f);
+  if (calls != nullptr) {
+    // The masks of this run's opens follow those of earlier ones.
+    std::vector<DWORD> masks(mrmasks(nullptr, 0));
+    mrmasks(masks.data(), (DWORD)masks.size());
+    DWORD k = masks0;
+    for (regcall &c : *calls)
+      if (c.op == MROPEN && k < masks.size())
+        c.mask = masks[k++];
+  }
   return res;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "memreg.h"
 #include "run.h"
@@ -13,8 +14,23 @@ struct runresult {
   int status;
 };
 
+// One registry call as a run made it.
+struct regcall {
+  int op;
+  HKEY key;          // the key passed: for an open, the parent
+  std::string path;  // its key's path under the root; for an open, the parent's path and the subkey
+  DWORD mask;        // the access mask of an open
+  DWORD index;       // the index of an enumeration
+  std::string name;  // the subkey of an open, the value name of a query
+  long at;           // output written before the call
+  std::string open;  // openkeys() before the call
+};
+
 // Runs comserial over what the registry holds now; debug mode unless quiet.
-runresult runtool(bool quiet);
+// With calls, records there every registry call the run makes.
+runresult runtool(bool quiet, std::vector<regcall> *calls = nullptr);
+// The paths of the keys open now, one line per handle, in slot order.
+std::string openkeys(void);
 
 // Everything written to f so far, which it then closes.
 std::string readall(FILE *f);

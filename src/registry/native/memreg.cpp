@@ -578,6 +578,24 @@ DWORD mrmasks(DWORD *out, DWORD max) {
   return nmasks;
 }
 
+int mrhandles(HKEY *out, int max) {
+  int n = 0;
+  for (int slot = 0; slot < MRHANDLES; slot++)
+    if (handles[slot] != 0) {
+      if (n < max)
+        out[n] = (HKEY)(uintptr_t)((slot + 1) * 16);
+      n++;
+    }
+  return n;
+}
+
+int mrkeypath(HKEY h, char *buf, size_t cap) {
+  DWORD k = keyOf(h);
+  if (k == MRNONE || cap == 0)
+    return -1;
+  return (int)pathOf(k, buf, cap);
+}
+
 DWORD mrnkeys(void) {
   return keys.n;
 }

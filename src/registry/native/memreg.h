@@ -60,6 +60,12 @@ void mrresetcalls(void);
 DWORD mrcalls(int op);
 int mropenhandles(void);
 DWORD mrmasks(DWORD *masks, DWORD max);  // masks of the opens, in order; returns their count
+// The handles open now, in slot order: fills at most max of them into out
+// and returns how many there are.
+int mrhandles(HKEY *out, int max);
+// Writes the path, below its root, of the key that an open handle or a root
+// stands for (empty for a root); returns its length, or -1 for any other h.
+int mrkeypath(HKEY h, char *buf, size_t cap);
 
 // Calls fn at the start of each of the five calls, before a fault can answer
 // it: the op, the key passed, the index of an enumeration (else 0) and the
