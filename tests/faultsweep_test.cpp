@@ -4,7 +4,7 @@
 // any call must leave:
 //
 // - an open or a query: the clean output up to that call, then the failure
-//   line, exit status 1;
+//   line, exit status 1, and open still every key that was open at that call;
 // - an enumeration: the clean output less what the rest of that enumeration
 //   printed (from the failed call up to the call that ended it cleanly), and
 //   the run goes on to exit status 0;
@@ -20,39 +20,7 @@
 
 namespace {
 
-struct traced {
-  int op;
-  HKEY key;
-  DWORD index;
-  std::string name;  // subkey or value name of an open or a query
-  long at;           // output written before the call
-};
-
-run rec;
-FILE *outfile;
-std::vector<traced> trace;
-
-void watch(int op, HKEY key, DWORD index, const char *name) {
-  trace.push_back({op, key, index, name != nullptr ? name : "", ftell(outfile)});
-}
-
-struct result {
-  std::string out;
-  int status;
-};
-
-result runonce(bool quiet, bool traceit) {
-  outfile = tmpfile();
-  rec.out = outfile;
-  trace.clear();
-  if (traceit)
-    mrwatch(watch);
-  result res;
-  res.status = comserial(rec, quiet ? 2 : 1);
-  mrwatch(nullptr);
-  res.out = readall(outfile);
-  return res;
-}
+std::vector<regcall> trace;
 
 // twoadapters() and a third adapter with two instances, one of them with a
 // subkey and values of its own, and list entries that are not adapters: every
@@ -97,11 +65,11 @@ const char mapkey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
 const char buskey[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
 const char enumkey[] = "SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum";
 
-// The failure line for a failed open at trace index t whose mask was sam. A
-// reopen for values (5) shows what the last enumeration left in namebuf,
-// which the trace does not see; only its frame is checked.
-std::string openfailure(size_t t, DWORD sam, LONG code, bool *exact) {
-  const traced &c = trace[t];
+// The failure line for a failed open at trace index t. A reopen for values
+// (5) shows what the last enumeration left in namebuf, which the trace does
+// not see; only its frame is checked.
+std::string openfailure(size_t t, LONG code, bool *exact) {
+  const regcall &c = trace[t];
   std::string tail = ") ret=" + std::to_string(code) + "\n";
   *exact = true;
   if (c.key == HKEY_LOCAL_MACHINE && c.name == mapkey)
@@ -110,7 +78,7 @@ std::string openfailure(size_t t, DWORD sam, LONG code, bool *exact) {
     return "regopenkeyexa 2 namebuf=(" + c.name + tail;
   if (c.key == HKEY_LOCAL_MACHINE)
     return "regopenkeyexa 3 namebuf=(" + c.name + tail;
-  if (sam == KEY_READ)
+  if (c.mask == KEY_READ)
     return "regopenkeyexa 4 namebuf=(" + c.name + tail;
   *exact = false;
   return "regopenkeyexa 5 namebuf=(";
@@ -135,20 +103,17 @@ TEST(FaultSweep, EveryCallOfEveryOp) {
     SCOPED_TRACE(quiet ? "quiet" : "debug");
     richer();
     mrresetcalls();
-    result clean = runonce(quiet, true);
+    runresult clean = runtool(quiet, &trace);
     ASSERT_EQ(clean.status, 0);
-    ASSERT_EQ(mropenhandles(), 0);
-    std::vector<traced> cleantrace = trace;
+    std::vector<regcall> cleantrace = trace;
     DWORD calls[MRNOPS];
     for (int op = 0; op < MRNOPS; op++) {
       calls[op] = mrcalls(op);
       DWORD n = 0;
-      for (const traced &c : cleantrace)
+      for (const regcall &c : cleantrace)
         n += c.op == op;
       ASSERT_EQ(n, calls[op]) << "the trace sees every call, op " << op;
     }
-    DWORD masks[256];
-    ASSERT_LE(mrmasks(masks, 256), 256u);
     // A run that walks every scan makes each kind of call several times.
     EXPECT_GE(calls[MROPEN], 15u);
     EXPECT_GE(calls[MRQUERY], 3u);
@@ -171,11 +136,8 @@ TEST(FaultSweep, EveryCallOfEveryOp) {
             case MROPEN:
             case MRQUERY: {
               status = 1;
-              DWORD opens = 0;
-              for (size_t u = 0; u <= t; u++)
-                opens += trace[u].op == MROPEN;
               if (oc.op == MROPEN)
-                failline = openfailure(t, masks[opens - 1], code, &exact);
+                failline = openfailure(t, code, &exact);
               else
                 failline = "regqueryvalueexa 4 namebuf=(FriendlyName) ret=" + std::to_string(code) + "\n";
               expected = clean.out.substr(0, (size_t)trace[t].at);
@@ -195,9 +157,13 @@ TEST(FaultSweep, EveryCallOfEveryOp) {
 
           richer();
           mrfault(oc.op, k, code);
-          result res = runonce(quiet, false);
+          runresult res = runtool(quiet, &trace);
           runs++;
           EXPECT_EQ(res.status, status);
+          if (!failline.empty()) {
+            // The failure leaves open what was open when the call was made.
+            EXPECT_EQ(openkeys(), trace[nthcall(oc.op, k)].open) << "a key was closed before the failure";
+          }
           if (failline.empty()) {
             EXPECT_EQ(res.out, expected);
             // A failed close leaves that one key open in the stand-in; every
@@ -231,10 +197,8 @@ TEST(FaultSweep, EveryCallOfEveryOp) {
 // after its last item.
 TEST(FaultSweep, TraceFollowsTheRun) {
   twoadapters();
-  result clean = runonce(false, true);
+  runresult clean = runtool(false, &trace);
   ASSERT_FALSE(trace.empty());
-  EXPECT_EQ(trace[0].op, MROPEN);
-  EXPECT_EQ(trace[0].name, mapkey);
   EXPECT_EQ(trace[0].at, (long)strlen("\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n"));
   // The map's values: three items, then the call that ends the loop.
   size_t first = nthcall(MRENUMVALUE, 1);
