@@ -115,7 +115,7 @@ TEST(CallTrace, EveryCallOfARun) {
     runresult res = runtool(quiet, &calls);
     std::vector<call> made;
     for (const regcall &c : calls) {
-      std::string arg = c.op == MROPEN                            ? maskname(c.mask)
+      std::string arg = c.op == MROPEN                             ? maskname(c.mask)
                         : c.op == MRENUMVALUE || c.op == MRENUMKEY ? std::to_string(c.index)
                         : c.op == MRQUERY                          ? c.name
                                                                    : "";
