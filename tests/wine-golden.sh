@@ -2,7 +2,7 @@
 # Golden cases for the Windows build, run under Wine against Wine's own
 # registry instead of the native build's export on standard input.
 #
-#   wine-golden.sh start                  make the prefix once, start a wineserver
+#   wine-golden.sh start [EXE]            make the prefix once, start a wineserver
 #   wine-golden.sh case EXE DIR/NAME OUTDIR
 #   wine-golden.sh stop                   end the wineserver
 #
@@ -55,21 +55,38 @@ server() {
   return 0
 }
 
-start() {
+makeprefix() {
+  echo "making the Wine prefix $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  # Wait for the server to write the registry out, so that a prefix with
+  # a system.reg is a finished one.
+  "$wineserver" -w
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "making the Wine prefix $WINEPREFIX"
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    "$wine" wineboot -i </dev/null >/dev/null 2>&1
-    # Wait for the server to write the registry out, so that a prefix with
-    # a system.reg is a finished one.
-    "$wineserver" -w
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      echo "wineboot made no registry in $WINEPREFIX" >&2
-      return 1
-    fi
+    echo "wineboot made no registry in $WINEPREFIX" >&2
+    return 1
+  fi
+}
+
+# With EXE, runs it once: a prefix made before 32-bit Wine was installed has
+# no 32-bit system DLLs, and every 32-bit exe fails to start in it. Such a
+# prefix is made anew.
+start() {
+  local exe=${1:-}
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    makeprefix || return 1
   fi
   server
+  [ -n "$exe" ] || return 0
+  local err
+  err=$("$wine" "$exe" -q </dev/null 2>&1 >/dev/null)
+  if [[ $err == *"could not load kernel32.dll"* ]]; then
+    echo "$WINEPREFIX cannot run $exe (made before 32-bit Wine was installed?)"
+    stop
+    makeprefix || return 1
+    server
+  fi
 }
 
 stop() {
@@ -180,7 +197,7 @@ runcase() {
 }
 
 case ${1:-} in
-  start) start ;;
+  start) start "${2:-}" ;;
   stop) stop ;;
   case)
     [ $# = 4 ] || {
@@ -190,7 +207,7 @@ case ${1:-} in
     runcase "$2" "$3" "$4"
     ;;
   *)
-    echo "usage: $0 start | stop | case EXE DIR/NAME OUTDIR" >&2
+    echo "usage: $0 start [EXE] | stop | case EXE DIR/NAME OUTDIR" >&2
     exit 2
     ;;
 esac
