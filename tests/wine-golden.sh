@@ -17,6 +17,11 @@
 # its exit statuses those in NAME.exit. The keys the tool reads are exported
 # before and after both runs and must not have changed.
 #
+# With COLLECT naming collect.cmd and NATIVE the native build, collect.cmd
+# then writes the keys into one export file, and the native build run on it
+# must print what the exe printed, byte for byte (CRLF aside), and exit as
+# it did: the export a user collects says what the exe would say.
+#
 # HARDWARE is rebuilt each time a wineserver starts and lost when it ends, so
 # every step runs in one persistent wineserver. A case that Wine cannot
 # express has a NAME.nativeonly file saying why; it is skipped (status 77).
@@ -173,6 +178,7 @@ runcase() {
     fi
     "$wine" "$exe" "${args[@]}" </dev/null >"$work/$mode.actual" 2>>"$log"
     got=$?
+    exestatus[i]=$got
     perl -0777 -pe 's/\n/\r\n/g' "$case.$mode.out" >"$work/$mode.expected"
     if ! cmp -s "$work/$mode.expected" "$work/$mode.actual"; then
       echo "$mode: output differs from $case.$mode.out (CRLF); see $work/$mode.actual"
@@ -189,10 +195,52 @@ runcase() {
     echo "the registry changed while the tool ran; see $work/before and $work/after"
     failed=1
   fi
+  if [ -n "${COLLECT:-}" ] && ! collectcheck "$work"; then
+    failed=1
+  fi
   if [ $failed != 0 ]; then
     echo "--- Wine log"
     cat "$log"
   fi
+  return $failed
+}
+
+# Runs collect.cmd on the loaded registry and the native build on its file,
+# against the exe's outputs and exit statuses (exestatus) in work.
+collectcheck() {
+  local work=$1
+  local file=$work/collected.reg msg failed=0 mode args got i
+  : "${NATIVE:?NATIVE must name the native build}"
+  msg=$("$wine" cmd /c "$(winpath "$COLLECT")" "$(winpath "$file")" </dev/null 2>>"$log")
+  printf '%s\n' "--- collect.cmd" "$msg" >>"$log"
+  if [ ! -s "$file" ]; then
+    echo "collect.cmd wrote nothing to $file"
+    return 1
+  fi
+  if [[ $msg != *"$(winpath "$file")"* ]]; then
+    echo "collect.cmd did not say where the file is"
+    failed=1
+  fi
+  for i in 0 1; do
+    if [ $i = 0 ]; then
+      mode=debug
+      args=()
+    else
+      mode=quiet
+      args=(-q)
+    fi
+    "$NATIVE" "${args[@]}" <"$file" 2>>"$log" | perl -0777 -pe 's/\n/\r\n/g' >"$work/$mode.native"
+    got=${PIPESTATUS[0]}
+    if ! cmp -s "$work/$mode.actual" "$work/$mode.native"; then
+      echo "$mode: the native build on collect.cmd's export printed otherwise than the exe; see $work/$mode.native"
+      diff <(tr -d '\r' <"$work/$mode.actual") <(tr -d '\r' <"$work/$mode.native") | head -40
+      failed=1
+    fi
+    if [ "$got" != "${exestatus[i]}" ]; then
+      echo "$mode: the native build on collect.cmd's export exited $got, the exe ${exestatus[i]}"
+      failed=1
+    fi
+  done
   return $failed
 }
 
