@@ -11,8 +11,8 @@ rem rights. A key that this machine does not have is left out, as comserial
 rem would find it missing here too.
 setlocal EnableExtensions
 
-set "out=%~1"
-if not "%out%"=="" goto haveout
+set "out=%~f1"
+if not "%~1"=="" goto haveout
 set "out=%USERPROFILE%\comserial-%COMPUTERNAME%.reg"
 if exist "%USERPROFILE%\Desktop\" set "out=%USERPROFILE%\Desktop\comserial-%COMPUTERNAME%.reg"
 :haveout
@@ -35,7 +35,7 @@ if errorlevel 1 goto nowrite
 rd /s /q "%work%"
 
 echo.
-echo The registry keys are in %out%
+echo The registry keys are in "%out%"
 echo Copy that file to the Linux machine and run:  comserial ^< FILE
 if "%~1"=="" pause
 exit /b 0
@@ -53,7 +53,7 @@ echo not on this machine, left out: %~1
 goto :eof
 
 :noworkdir
-echo cannot make the folder %work%
+echo cannot make the folder "%work%"
 goto failed
 :nothing
 rd /s /q "%work%"
@@ -61,7 +61,7 @@ echo none of the keys could be exported
 goto failed
 :nowrite
 rd /s /q "%work%"
-echo cannot write %out%
+echo cannot write "%out%"
 :failed
 if "%~1"=="" pause
 exit /b 1
