@@ -1,11 +1,14 @@
 # Cross-compiling for 64-bit Windows with Debian's MinGW-w64 toolchain
 # (g++-mingw-w64-x86-64). The exe is linked statically so that it needs no
 # libstdc++, libgcc or winpthread DLL beside it, and runs under Wine for the
-# tests.
+# tests. mingw-w64-i686.cmake sets mingwtriple and includes this file for
+# 32-bit Windows.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(triple x86_64-w64-mingw32)
+if(NOT mingwtriple)
+  set(mingwtriple x86_64-w64-mingw32)
+  set(CMAKE_SYSTEM_PROCESSOR x86_64)
+endif()
+set(triple ${mingwtriple})
 # The posix thread model has the complete C++ library; -static pulls its
 # winpthread in from the archive instead of a DLL.
 find_program(CMAKE_CXX_COMPILER NAMES ${triple}-g++-posix ${triple}-g++ REQUIRED)

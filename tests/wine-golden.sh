@@ -2,7 +2,7 @@
 # Golden cases for the Windows build, run under Wine against Wine's own
 # registry instead of the native build's export on standard input.
 #
-#   wine-golden.sh start                  make the prefix once, start a wineserver
+#   wine-golden.sh start [EXE]            make the prefix once, start a wineserver
 #   wine-golden.sh case EXE DIR/NAME OUTDIR
 #   wine-golden.sh stop                   end the wineserver
 #
@@ -16,6 +16,11 @@
 # NAME.quiet.out with LF turned into CRLF, as the C runtime writes text, and
 # its exit statuses those in NAME.exit. The keys the tool reads are exported
 # before and after both runs and must not have changed.
+#
+# With COLLECT naming collect.cmd and NATIVE the native build, collect.cmd
+# then writes the keys into one export file, and the native build run on it
+# must print what the exe printed, byte for byte (CRLF aside), and exit as
+# it did: the export a user collects says what the exe would say.
 #
 # HARDWARE is rebuilt each time a wineserver starts and lost when it ends, so
 # every step runs in one persistent wineserver. A case that Wine cannot
@@ -55,21 +60,38 @@ server() {
   return 0
 }
 
-start() {
+makeprefix() {
+  echo "making the Wine prefix $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  "$wine" wineboot -i </dev/null >/dev/null 2>&1
+  # Wait for the server to write the registry out, so that a prefix with
+  # a system.reg is a finished one.
+  "$wineserver" -w
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "making the Wine prefix $WINEPREFIX"
-    rm -rf "$WINEPREFIX"
-    mkdir -p "$(dirname "$WINEPREFIX")"
-    "$wine" wineboot -i </dev/null >/dev/null 2>&1
-    # Wait for the server to write the registry out, so that a prefix with
-    # a system.reg is a finished one.
-    "$wineserver" -w
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-      echo "wineboot made no registry in $WINEPREFIX" >&2
-      return 1
-    fi
+    echo "wineboot made no registry in $WINEPREFIX" >&2
+    return 1
+  fi
+}
+
+# With EXE, runs it once: a prefix made before 32-bit Wine was installed has
+# no 32-bit system DLLs, and every 32-bit exe fails to start in it. Such a
+# prefix is made anew.
+start() {
+  local exe=${1:-}
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    makeprefix || return 1
   fi
   server
+  [ -n "$exe" ] || return 0
+  local err
+  err=$("$wine" "$exe" -q </dev/null 2>&1 >/dev/null)
+  if [[ $err == *"could not load kernel32.dll"* ]]; then
+    echo "$WINEPREFIX cannot run $exe (made before 32-bit Wine was installed?)"
+    stop
+    makeprefix || return 1
+    server
+  fi
 }
 
 stop() {
@@ -156,6 +178,7 @@ runcase() {
     fi
     "$wine" "$exe" "${args[@]}" </dev/null >"$work/$mode.actual" 2>>"$log"
     got=$?
+    exestatus[i]=$got
     perl -0777 -pe 's/\n/\r\n/g' "$case.$mode.out" >"$work/$mode.expected"
     if ! cmp -s "$work/$mode.expected" "$work/$mode.actual"; then
       echo "$mode: output differs from $case.$mode.out (CRLF); see $work/$mode.actual"
@@ -172,6 +195,9 @@ runcase() {
     echo "the registry changed while the tool ran; see $work/before and $work/after"
     failed=1
   fi
+  if [ -n "${COLLECT:-}" ] && ! collectcheck "$work"; then
+    failed=1
+  fi
   if [ $failed != 0 ]; then
     echo "--- Wine log"
     cat "$log"
@@ -179,8 +205,47 @@ runcase() {
   return $failed
 }
 
+# Runs collect.cmd on the loaded registry and the native build on its file,
+# against the exe's outputs and exit statuses (exestatus) in work.
+collectcheck() {
+  local work=$1
+  local file=$work/collected.reg msg failed=0 mode args got i
+  : "${NATIVE:?NATIVE must name the native build}"
+  msg=$("$wine" cmd /c "$(winpath "$COLLECT")" "$(winpath "$file")" </dev/null 2>>"$log")
+  printf '%s\n' "--- collect.cmd" "$msg" >>"$log"
+  if [ ! -s "$file" ]; then
+    echo "collect.cmd wrote nothing to $file"
+    return 1
+  fi
+  if [[ $msg != *"$(winpath "$file")"* ]]; then
+    echo "collect.cmd did not say where the file is"
+    failed=1
+  fi
+  for i in 0 1; do
+    if [ $i = 0 ]; then
+      mode=debug
+      args=()
+    else
+      mode=quiet
+      args=(-q)
+    fi
+    "$NATIVE" "${args[@]}" <"$file" 2>>"$log" | perl -0777 -pe 's/\n/\r\n/g' >"$work/$mode.native"
+    got=${PIPESTATUS[0]}
+    if ! cmp -s "$work/$mode.actual" "$work/$mode.native"; then
+      echo "$mode: the native build on collect.cmd's export printed otherwise than the exe; see $work/$mode.native"
+      diff <(tr -d '\r' <"$work/$mode.actual") <(tr -d '\r' <"$work/$mode.native") | head -40
+      failed=1
+    fi
+    if [ "$got" != "${exestatus[i]}" ]; then
+      echo "$mode: the native build on collect.cmd's export exited $got, the exe ${exestatus[i]}"
+      failed=1
+    fi
+  done
+  return $failed
+}
+
 case ${1:-} in
-  start) start ;;
+  start) start "${2:-}" ;;
   stop) stop ;;
   case)
     [ $# = 4 ] || {
@@ -190,7 +255,7 @@ case ${1:-} in
     runcase "$2" "$3" "$4"
     ;;
   *)
-    echo "usage: $0 start | stop | case EXE DIR/NAME OUTDIR" >&2
+    echo "usage: $0 start [EXE] | stop | case EXE DIR/NAME OUTDIR" >&2
     exit 2
     ;;
 esac

@@ -1,0 +1,35 @@
+# Makes the release zip with cpack in a scratch folder and checks what it
+# holds: each file in FILES (name:format, comma-separated, where format is the
+# PE format objdump must report for an exe, or "-" for any other file) and
+# nothing else.
+#
+#   cmake -DCPACK=<cpack> -DCONFIG=<CPackConfig.cmake> -DOUT=<dir> -DOBJDUMP=<objdump> -DFILES=a.exe:pei-i386,b.txt:- -P package.cmake
+file(REMOVE_RECURSE ${OUT})
+execute_process(COMMAND ${CPACK} --config ${CONFIG} -B ${OUT} RESULT_VARIABLE rc OUTPUT_VARIABLE log ERROR_VARIABLE log)
+file(GLOB zips ${OUT}/*.zip)
+list(LENGTH zips nzips)
+if(NOT rc EQUAL 0 OR NOT nzips EQUAL 1)
+  message(FATAL_ERROR "cpack made ${nzips} zips (status ${rc}):\n${log}")
+endif()
+file(ARCHIVE_EXTRACT INPUT ${zips} DESTINATION ${OUT}/x)
+get_filename_component(top ${zips} NAME_WLE)
+file(GLOB got RELATIVE ${OUT}/x/${top} ${OUT}/x/${top}/*)
+set(want "")
+string(REPLACE "," ";" files "${FILES}")
+foreach(entry ${files})
+  string(REPLACE ":" ";" entry ${entry})
+  list(GET entry 0 name)
+  list(GET entry 1 format)
+  list(APPEND want ${name})
+  if(NOT format STREQUAL "-")
+    execute_process(COMMAND ${OBJDUMP} -f ${OUT}/x/${top}/${name} OUTPUT_VARIABLE dump ERROR_VARIABLE dump)
+    if(NOT dump MATCHES "file format ${format}\n")
+      message(SEND_ERROR "${name} in ${zips} is not ${format}:\n${dump}")
+    endif()
+  endif()
+endforeach()
+list(SORT want)
+list(SORT got)
+if(NOT got STREQUAL want)
+  message(FATAL_ERROR "${zips} holds ${got} under ${top}/, expected ${want}")
+endif()
