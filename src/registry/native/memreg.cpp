@@ -100,19 +100,6 @@ DWORD masks[MAXMASKS];
 DWORD nmasks;
 mrwatchfn watcher;
 
-inline unsigned char fold(unsigned char c) {
-  return c >= 'a' && c <= 'z' ? c - 32 : c;
-}
-
-bool sameName(const char *a, size_t alen, const char *b, size_t blen) {
-  if (alen != blen)
-    return false;
-  for (size_t k = 0; k < alen; k++)
-    if (fold(a[k]) != fold(b[k]))
-      return false;
-  return true;
-}
-
 uint32_t hashName(DWORD parent, const char *name, size_t len) {
   uint64_t h = 1469598103934665603ull ^ parent;
   for (size_t k = 0; k < len; k++)
@@ -159,7 +146,7 @@ DWORD probe(const std::vector<uint64_t> &table, chunked<T> &recs, DWORD owner, c
       continue;
     DWORD id = (DWORD)table[s] - 1;
     const T &r = recs[id];
-    if (!r.dead && r.*ownerof == owner && sameName(r.name, r.namelen, name, len))
+    if (!r.dead && r.*ownerof == owner && samefold(r.name, r.namelen, name, len))
       return id;
   }
   return MRNONE;
@@ -194,7 +181,7 @@ DWORD findkid(DWORD parent, const char *name, size_t len) {
   if (p.kidhash)
     return probe(keyhash, keys, parent, name, len, &mkey::parent);
   for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib)
-    if (sameName(keys[c].name, keys[c].namelen, name, len))
+    if (samefold(keys[c].name, keys[c].namelen, name, len))
       return c;
   return MRNONE;
 }
@@ -204,7 +191,7 @@ DWORD findval(DWORD key, const char *name, size_t len) {
   if (k.valhash)
     return probe(valhash, vals, key, name, len, &mval::key);
   for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next)
-    if (sameName(vals[v].name, vals[v].namelen, name, len))
+    if (samefold(vals[v].name, vals[v].namelen, name, len))
       return v;
   return MRNONE;
 }
@@ -280,27 +267,9 @@ DWORD follow(DWORD k) {
   return keys[k].link != MRNONE ? keys[k].link : k;
 }
 
-int rootIndex(HKEY h) {
-  uintptr_t v = (uintptr_t)h;
-  switch (v) {
-    case 0x80000002u:
-      return MRHKLM;
-    case 0x80000001u:
-      return MRHKCU;
-    case 0x80000003u:
-      return MRHKU;
-    case 0x80000000u:
-      return MRHKCR;
-    case 0x80000005u:
-      return MRHKCC;
-    default:
-      return -1;
-  }
-}
-
 // The key an HKEY stands for, or MRNONE.
 DWORD keyOf(HKEY h) {
-  int r = rootIndex(h);
+  int r = rootbyhandle(h);
   if (r >= 0)
     return (DWORD)r;
   uintptr_t v = (uintptr_t)h;
@@ -345,7 +314,7 @@ bool pathFault(int op, DWORD key, const char *tail, LONG *code) {
     len += tlen;
   }
   for (int f = 0; f < nfaults; f++)
-    if (faults[f].op == op && sameName(faults[f].path, strlen(faults[f].path), full, len)) {
+    if (faults[f].op == op && samefold(faults[f].path, strlen(faults[f].path), full, len)) {
       *code = faults[f].code;
       return true;
     }
@@ -381,10 +350,8 @@ void mrclear(void) {
   chunks.clear();
   chunkleft = 0;
   chunkpos = nullptr;
-  static const char *const names[MRNROOTS] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS",
-                                              "HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG"};
-  for (const char *n : names)
-    newKey(MRNONE, n, strlen(n));
+  for (const rootkey &r : rootkeys)
+    newKey(MRNONE, r.name, strlen(r.name));
   memset(handles, 0, sizeof handles);
   memset(faultnth, 0, sizeof faultnth);
   nfaults = 0;
@@ -520,15 +487,12 @@ void mrready(void) {
 
 DWORD mrpath(const char *path) {
   DWORD k = mrroot(MRHKLM);
-  const char *p = path;
-  while (*p) {
-    const char *e = strchr(p, '\\');
-    size_t n = e ? (size_t)(e - p) : strlen(p);
-    if (n > 0)
-      k = follow(mrkey(k, p, n));
-    p += n;
-    if (*p == '\\')
-      p++;
+  size_t n = strlen(path);
+  for (size_t i = 0; i < n; i++) {
+    size_t e = nameend(path, n, i);
+    if (e > i)
+      k = follow(mrkey(k, path + i, e - i));
+    i = e;
   }
   return k;
 }
@@ -612,23 +576,19 @@ LONG RegOpenKeyExA(HKEY hkey, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY re
   if (pathFault(MROPEN, k, subkey, &code))
     return code;
   k = follow(k);
-  const char *p = subkey;
   // Windows refuses a path that starts with a backslash; one at the end is
   // accepted and means nothing.
-  if (*p == '\\')
+  if (*subkey == '\\')
     return ERROR_INVALID_PARAMETER;
-  while (*p) {
-    const char *e = strchr(p, '\\');
-    size_t n = e ? (size_t)(e - p) : strlen(p);
-    if (n == 0)
+  for (size_t i = 0; i < total; i++) {
+    size_t e = nameend(subkey, total, i);
+    if (e == i)
       return ERROR_FILE_NOT_FOUND;
-    DWORD c = mrfind(k, p, n);
+    DWORD c = mrfind(k, subkey + i, e - i);
     if (c == MRNONE)
       return ERROR_FILE_NOT_FOUND;
     k = follow(c);
-    p += n;
-    if (*p == '\\')
-      p++;
+    i = e;
   }
   for (int slot = 0; slot < MRHANDLES; slot++)
     if (handles[slot] == 0) {
@@ -746,7 +706,7 @@ LONG RegCloseKey(HKEY hkey) {
   LONG code;
   if (nthFault(MRCLOSE, &code))
     return code;
-  if (rootIndex(hkey) >= 0)
+  if (rootbyhandle(hkey) >= 0)
     return ERROR_SUCCESS;
   DWORD k = keyOf(hkey);
   if (k == MRNONE)
