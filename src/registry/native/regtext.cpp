@@ -3,11 +3,11 @@
 #include <cstring>
 
 const rootkey rootkeys[MRNROOTS] = {
-    {"HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE},
-    {"HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER},
-    {"HKEY_USERS", "HKU", HKEY_USERS},
-    {"HKEY_CLASSES_ROOT", "HKCR", HKEY_CLASSES_ROOT},
-    {"HKEY_CURRENT_CONFIG", "HKCC", HKEY_CURRENT_CONFIG},
+    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {"HKEY_USERS", HKEY_USERS},
+    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
 };
 
 bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
@@ -21,8 +21,7 @@ bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
 
 int rootbyname(const char *s, size_t n) {
   for (int r = 0; r < MRNROOTS; r++)
-    if (samefold(s, n, rootkeys[r].name, strlen(rootkeys[r].name)) ||
-        samefold(s, n, rootkeys[r].abbr, strlen(rootkeys[r].abbr)))
+    if (samefold(s, n, rootkeys[r].name, strlen(rootkeys[r].name)))
       return r;
   return -1;
 }
@@ -34,7 +33,7 @@ int rootbyhandle(HKEY h) {
   return -1;
 }
 
-long utf16to8(const unsigned char *s, size_t n, char *out) {
+size_t utf16to8(const unsigned char *s, size_t n, char *out) {
   char *o = out;
   for (size_t i = 0; i < n; i++) {
     uint32_t c = s[2 * i] | (uint32_t)s[2 * i + 1] << 8;
@@ -43,13 +42,13 @@ long utf16to8(const unsigned char *s, size_t n, char *out) {
       continue;
     }
     if (c - 0xd800 < 0x800) {
-      if (c >= 0xdc00 || i + 1 >= n)
-        return -1;
-      uint32_t d = s[2 * i + 2] | (uint32_t)s[2 * i + 3] << 8;
-      if (d - 0xdc00 >= 0x400)
-        return -1;
-      c = 0x10000 + ((c - 0xd800) << 10) + (d - 0xdc00);
-      i++;
+      uint32_t d = i + 1 < n ? s[2 * i + 2] | (uint32_t)s[2 * i + 3] << 8 : 0;
+      if (c < 0xdc00 && d - 0xdc00 < 0x400) {
+        c = 0x10000 + ((c - 0xd800) << 10) + (d - 0xdc00);
+        i++;
+      } else {
+        c = 0xfffd;
+      }
     }
     if (c < 0x800) {
       *o++ = (char)(0xc0 | c >> 6);
