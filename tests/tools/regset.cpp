@@ -63,12 +63,14 @@ bool widen(const char *arg, std::wstring &out) {
   if (bytes.empty()) {
     return true;
   }
-  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+  int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
+                              nullptr, 0);
   if (n <= 0) {
     return false;
   }
   out.resize(n);
-  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), out.data(),
+                      n);
   return true;
 }
 
@@ -110,7 +112,7 @@ bool splitroot(const std::wstring &path, HKEY &root, std::wstring &sub) {
   return false;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char **argv) {
   if (argc < 2 || (argc - 2) % 3 != 0) {
