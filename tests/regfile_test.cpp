@@ -479,8 +479,6 @@ INSTANTIATE_TEST_SUITE_P(
                  REG_SZ, "AB"},
         textcase{"Utf16SurrogatePairInHex", x16("\"a\"=hex(1):3d,d8,00,de,00,00\r\n"), "SOFTWARE\\T", "a",
                  REG_SZ, "\xf0\x9f\x98\x80\0"s},
-        textcase{"Utf16OddHexTextKeepsItsLastByte", x16("\"a\"=hex(2):41,00,\\\r\n  42\r\n"), "SOFTWARE\\T",
-                 "a", REG_EXPAND_SZ, "AB"},
         textcase{"Utf16UnpairedSurrogatesInHexAsReplacement", x16("\"a\"=hex(1):3d,d8,41,00,00,dc\r\n"),
                  "SOFTWARE\\T", "a", REG_SZ,
                  "\xef\xbf\xbd"

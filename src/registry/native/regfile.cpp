@@ -510,10 +510,10 @@ size_t hextype(const unsigned char *s, size_t n, size_t i, DWORD *type) {
 }
 
 // Text types hold UTF-16LE in a Unicode export, as regedit reads them, and
-// are stored as the UTF-8 the "A" calls hand back; an odd last byte is kept
-// as it is. A UTF-8 export (with its mark) is one re-saved from a Unicode
-// one, so its hex text is UTF-16LE too; in an 8-bit export the bytes are the
-// text as it is.
+// are stored as the UTF-8 the "A" calls hand back: whole characters, as they
+// convert an odd byte count. A UTF-8 export (with its mark) is one re-saved
+// from a Unicode one, so its hex text is UTF-16LE too; in an 8-bit export the
+// bytes are the text as it is.
 const buf *astext(rd *r, int enc, DWORD type) {
   buf *d = &r->data;
   if (enc == ENC8 || (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ))
@@ -522,8 +522,6 @@ const buf *astext(rd *r, int enc, DWORD type) {
   if (!reserve(r, t, d->n / 2 * 3 + 1))
     return nullptr;
   t->n = utf16to8((const unsigned char *)d->p, d->n / 2, t->p);
-  if (d->n % 2)
-    t->p[t->n++] = d->p[d->n - 1];
   return t;
 }
 
