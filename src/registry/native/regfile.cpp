@@ -22,6 +22,10 @@
 #include "memreg.h"
 #include "regtext.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 enum { ENC8, ENCUTF8, ENCUTF16 };
@@ -141,6 +145,8 @@ bool readmore(rd *r) {
 bool rawheader(const unsigned char *s, const unsigned char *se) {
   while (s < se && (*s == ' ' || *s == '\t'))
     s++;
+  if (se - s < 2 || s[1] == 0)
+    return false;
   const char *h = s < se && *s == 'W' ? HEADER5 : HEADER4;
   size_t n = strlen(h);
   return (size_t)(se - s) >= n && memcmp(s, h, n) == 0;
@@ -192,6 +198,16 @@ size_t scan8(const unsigned char *s, const unsigned char *se, size_t *nul) {
 size_t scan16(const unsigned char *s, const unsigned char *se, size_t *nul) {
   const unsigned char *t = s;
   for (;;) {
+#ifdef __SSE2__
+    // Eight units at a time while none of them is below '\r' + 1.
+    const __m128i cr = _mm_set1_epi16('\r'), zero = _mm_setzero_si128();
+    while (se - t >= 16) {
+      __m128i v = _mm_loadu_si128((const __m128i *)t);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), zero)) != 0)
+        break;
+      t += 16;
+    }
+#endif
     // Four units at a time while none of them is below '\r' + 1.
     while (se - t >= 8) {
       uint64_t w;
@@ -269,13 +285,24 @@ inline bool isblank(uint32_t c) {
   return c == ' ' || c == '\t';
 }
 
-inline bool ishex(uint32_t c) {
+constexpr bool ishex(uint32_t c) {
   return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
 }
 
-inline uint32_t hexval(uint32_t c) {
+constexpr uint32_t hexval(uint32_t c) {
   return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
 }
+
+// Each byte's value as a hex digit, or 0x10.
+struct hextable {
+  unsigned char v[256];
+  constexpr hextable() : v() {
+    for (int c = 0; c < 256; c++)
+      v[c] = ishex(c) ? hexval(c) : 0x10;
+  }
+};
+constexpr hextable HEXTAB;
+const unsigned char *const HEXVAL = HEXTAB.v;
 
 template <int W>
 size_t blanks(const unsigned char *s, size_t n, size_t i) {
@@ -327,6 +354,31 @@ long quoted(rd *r, const unsigned char *s, size_t n, size_t i, buf *b) {
   b->n = 0;
   size_t from = i;
   for (; i < n; i++) {
+    if constexpr (W == 2) {
+#ifdef __SSE2__
+      // Eight units at a time while none is a quote or a backslash.
+      const __m128i q = _mm_set1_epi16('"'), e = _mm_set1_epi16('\\');
+      while (i + 8 <= n) {
+        __m128i v = _mm_loadu_si128((const __m128i *)(s + 2 * i));
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, q), _mm_cmpeq_epi16(v, e))) != 0)
+          break;
+        i += 8;
+      }
+#endif
+      // Four units at a time while none is a quote or a backslash.
+      const uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
+      while (i + 4 <= n) {
+        uint64_t w, q, e;
+        memcpy(&w, s + 2 * i, 8);
+        q = w ^ (ones * '"');
+        e = w ^ (ones * '\\');
+        if ((((q - ones) & ~q) | ((e - ones) & ~e)) & tops)
+          break;
+        i += 4;
+      }
+      if (i == n)
+        break;
+    }
     uint32_t c = at<W>(s, i);
     if (c == '"') {
       if (!decode<W>(r, s, from, i, b))
@@ -393,6 +445,17 @@ const char *hexbytes(rd *r, const unsigned char *s, size_t n, size_t i, bool *mo
   while (i < n) {
     // Bytes as regedit writes them, two digits and a comma, need none of
     // the checks below.
+    if constexpr (W == 2) {
+      while (i + 4 <= n) {
+        uint64_t w;
+        memcpy(&w, s + 2 * i, 8);
+        unsigned hi = HEXVAL[w & 0xff], lo = HEXVAL[(w >> 16) & 0xff];
+        if ((w & 0x0000ff00ff00ff00ull) != 0 || ((w >> 32) & 0xff) != ',' || ((hi | lo) & 0x10))
+          break;
+        d->p[d->n++] = (char)(hi << 4 | lo);
+        i += 3;
+      }
+    }
     while (i + 2 < n && ishex(at<W>(s, i)) && ishex(at<W>(s, i + 1)) && at<W>(s, i + 2) == ',') {
       d->p[d->n++] = (char)(hexval(at<W>(s, i)) << 4 | hexval(at<W>(s, i + 1)));
       i += 3;

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 const rootkey rootkeys[MRNROOTS] = {
     {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
     {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
@@ -36,6 +40,32 @@ int rootbyhandle(HKEY h) {
 size_t utf16to8(const unsigned char *s, size_t n, char *out) {
   char *o = out;
   for (size_t i = 0; i < n; i++) {
+    // Most text is ASCII: eight or four characters at a time while it is.
+#ifdef __SSE2__
+    const __m128i high = _mm_set1_epi16((short)0xff80);
+    while (i + 8 <= n) {
+      __m128i v = _mm_loadu_si128((const __m128i *)(s + 2 * i));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) != 0xffff)
+        break;
+      _mm_storel_epi64((__m128i *)o, _mm_packus_epi16(v, v));
+      o += 8;
+      i += 8;
+    }
+#endif
+    while (i + 4 <= n) {
+      uint64_t w;
+      memcpy(&w, s + 2 * i, 8);
+      if ((w & 0xff80ff80ff80ff80ull) != 0)
+        break;
+      o[0] = (char)s[2 * i];
+      o[1] = (char)s[2 * i + 2];
+      o[2] = (char)s[2 * i + 4];
+      o[3] = (char)s[2 * i + 6];
+      o += 4;
+      i += 4;
+    }
+    if (i == n)
+      break;
     uint32_t c = s[2 * i] | (uint32_t)s[2 * i + 1] << 8;
     if (c < 0x80) {
       *o++ = (char)c;
