@@ -658,21 +658,21 @@ void value(rd *r, size_t i, bool dflt) {
 // not looked up again.
 void openkey(rd *r, const char *s, size_t n) {
   r->key = MRNONE;
-  size_t k = nameend(s, n, 0);
-  int root = rootbyname(s, k);
-  if (root < 0)
-    return skipped(r, r->line, "expected a root key such as HKEY_LOCAL_MACHINE");
-  if (k + 1 < n && s[k + 1] == '\\')
-    return skipped(r, r->line, "expected a key name after the root key's backslash");
-  size_t same = 0;
   buf *prev = &r->prev;
   size_t lim = n < prev->n ? n : prev->n;
   size_t common = 0;
   while (common < lim && s[common] == prev->p[common])
     common++;
+  size_t same = 0;  // names shared with the last path, its root first
   while (same < r->ncomp && r->comps[same].end <= common &&
          (r->comps[same].end == n || s[r->comps[same].end] == '\\'))
     same++;
+  size_t k = same ? r->comps[0].end : nameend(s, n, 0);
+  int root = same ? (int)r->comps[0].id : rootbyname(s, k);
+  if (root < 0)
+    return skipped(r, r->line, "expected a root key such as HKEY_LOCAL_MACHINE");
+  if (k + 1 < n && s[k + 1] == '\\')
+    return skipped(r, r->line, "expected a key name after the root key's backslash");
   if (r->compcap < n / 2 + 2) {
     size_t cap = n / 2 + 16;
     comp *c = (comp *)realloc(r->comps, cap * sizeof(comp));
