@@ -3,6 +3,7 @@
 // input that straddles the reader's chunks.
 #include "regfile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -937,6 +938,30 @@ TEST(Prepare, LoadsStandardInput) {
     EXPECT_FALSE(haskey(HKEY_LOCAL_MACHINE, "OLD"));
     EXPECT_EQ(query("S", "v").found, r.loaded);
   }
+}
+
+// A terminal is no export: say how to feed one, and run nothing.
+TEST(Prepare, RefusesATerminal) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(slave, 0);
+  int saved = dup(0);
+  dup2(slave, 0);
+  testing::internal::CaptureStderr();
+  int status = regprepare();
+  std::string err = testing::internal::GetCapturedStderr();
+  dup2(saved, 0);
+  close(saved);
+  close(slave);
+  close(master);
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(
+      err,
+      "comserial: no registry export read from a terminal; feed one on standard input, e.g. comserial < "
+      "export.reg\n");
 }
 
 }  // namespace
