@@ -332,6 +332,8 @@ bool header(const unsigned char *s, size_t n, size_t i) {
 // Appends the text of units from to to, as UTF-8, to b.
 template <int W>
 bool decode(rd *r, const unsigned char *s, size_t from, size_t to, buf *b) {
+  if (to == from)
+    return true;
   if (!reserve(r, b, b->n + (to - from) * (W == 1 ? 1 : 3)))
     return false;
   if constexpr (W == 1) {
@@ -698,12 +700,12 @@ void openkey(rd *r, const char *s, size_t n) {
     i = e;
   }
   r->ncomp = same;
+  r->key = id;
   prev->n = 0;
-  if (!reserve(r, prev, n))
+  if (n == 0 || !reserve(r, prev, n))
     return;
   memcpy(prev->p, s, n);
   prev->n = n;
-  r->key = id;
 }
 
 // Deletes the key a path names and everything below it, if it is there. A
