@@ -590,13 +590,45 @@ const buf *astext(rd *r, int enc, DWORD type) {
   return t;
 }
 
+// A value's data from i: its type, and in *d the bytes to store. Returns what
+// was expected, or null.
+template <int W>
+const char *data(rd *r, size_t i, DWORD *type, const buf **d) {
+  const unsigned char *s = r->s;
+  size_t n = r->n;
+  int enc = r->enc;  // this line's, before continuation lines are read
+  *d = &r->data;
+  if (i < n && at<W>(s, i) == '"') {
+    *type = REG_SZ;
+    return string<W>(r, s, n, i + 1);
+  }
+  if (tag(s, n, i, "dword:", W)) {
+    *type = REG_DWORD;
+    return dword<W>(r, s, n, i + 6);
+  }
+  size_t k;
+  if (tag(s, n, i, "hex:", W)) {
+    *type = REG_BINARY;
+    k = i + 4;
+  } else if (tag(s, n, i, "hex(", W)) {
+    k = hextype<W>(s, n, i + 4, type);
+    if (!k)
+      return "expected hex(type): with the type in hex, at most ffffffff";
+  } else {
+    return "expected \"string\", dword:, hex: or hex(type): after '='";
+  }
+  const char *why = hexdata<W>(r, k);
+  if (!why && !r->err)
+    *d = astext(r, enc, *type);
+  return why;
+}
+
 // A value line, from i (after the '"' of its name, or after '@').
 template <int W>
 void value(rd *r, size_t i, bool dflt) {
   const unsigned char *s = r->s;
   size_t n = r->n;
   unsigned long vline = r->line;
-  int enc = r->enc;
   buf *name = &r->name;
   name->n = 0;
   if (!dflt) {
@@ -626,32 +658,13 @@ void value(rd *r, size_t i, bool dflt) {
     return;
   }
   DWORD type;
-  const char *why;
-  size_t k;
-  bool hex = false;
-  if (i < n && at<W>(s, i) == '"') {
-    type = REG_SZ;
-    why = string<W>(r, s, n, i + 1);
-  } else if (tag(s, n, i, "dword:", W)) {
-    type = REG_DWORD;
-    why = dword<W>(r, s, n, i + 6);
-  } else if (tag(s, n, i, "hex:", W)) {
-    type = REG_BINARY;
-    hex = true;
-    why = hexdata<W>(r, i + 4);
-  } else if (tag(s, n, i, "hex(", W)) {
-    k = hextype<W>(s, n, i + 4, &type);
-    hex = true;
-    why = k ? hexdata<W>(r, k) : "expected hex(type): with the type in hex, at most ffffffff";
-  } else {
-    why = "expected \"string\", dword:, hex: or hex(type): after '='";
-  }
+  const buf *d;
+  const char *why = data<W>(r, i, &type, &d);
   if (r->err)
     return;
   if (why)
     return skipped(r, vline, why);
-  const buf *d = hex ? astext(r, enc, type) : &r->data;
-  if (d && r->key != MRNONE)
+  if (r->key != MRNONE)
     mrsetvalue(r->key, name->p, name->n, type, d->p, d->n);
 }
 
