@@ -14,15 +14,6 @@ const rootkey rootkeys[MRNROOTS] = {
     {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
 };
 
-bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
-  if (alen != blen)
-    return false;
-  for (size_t k = 0; k < alen; k++)
-    if (fold(a[k]) != fold(b[k]))
-      return false;
-  return true;
-}
-
 int rootbyname(const char *s, size_t n) {
   for (int r = 0; r < MRNROOTS; r++)
     if (samefold(s, n, rootkeys[r].name, strlen(rootkeys[r].name)))

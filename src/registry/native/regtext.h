@@ -15,7 +15,14 @@ enum { MRHKLM, MRHKCU, MRHKU, MRHKCR, MRHKCC, MRNROOTS };
 inline unsigned char fold(unsigned char c) {
   return c >= 'a' && c <= 'z' ? c - 32 : c;
 }
-bool samefold(const char *a, size_t alen, const char *b, size_t blen);
+inline bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
+  if (alen != blen)
+    return false;
+  for (size_t k = 0; k < alen; k++)
+    if (fold(a[k]) != fold(b[k]))
+      return false;
+  return true;
+}
 
 // The root keys, indexed by MRHKLM and so on.
 struct rootkey {
