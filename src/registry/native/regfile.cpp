@@ -677,6 +677,12 @@ void openkey(rd *r, const char *s, size_t n) {
   buf *prev = &r->prev;
   size_t lim = n < prev->n ? n : prev->n;
   size_t common = 0;
+  for (uint64_t a, b; common + 8 <= lim; common += 8) {
+    memcpy(&a, s + common, 8);
+    memcpy(&b, prev->p + common, 8);
+    if (a != b)
+      break;
+  }
   while (common < lim && s[common] == prev->p[common])
     common++;
   size_t same = 0;  // names shared with the last path, its root first
