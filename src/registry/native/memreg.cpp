@@ -15,9 +15,13 @@
 // order is not sorted again.
 #include "memreg.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 namespace {
@@ -48,17 +52,50 @@ struct mval {
   bool dead;
 };
 
+struct freer {
+  void operator()(void *p) const { free(p); }
+};
+
+// Chunks of records and of names are carved from blocks of 2 MiB. A
+// registry that needs more than one block is a big one: its further blocks
+// are left for the system to back each with one huge page, so that filling
+// it takes a few dozen page faults instead of thousands.
+const size_t BLOCK = 2 << 20;
+std::vector<std::unique_ptr<char[], freer>> blocks;
+size_t blockleft;
+char *blockpos;
+
+// n bytes (at most BLOCK, a multiple of 16) from the current block, or from a new one.
+void *carve(size_t n) {
+  if (n > blockleft) {
+    char *p = (char *)aligned_alloc(BLOCK, BLOCK);
+    if (p == nullptr)
+      throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    if (!blocks.empty())
+      madvise(p, BLOCK, MADV_HUGEPAGE);
+#endif
+    blocks.emplace_back(p);
+    blockpos = p;
+    blockleft = BLOCK;
+  }
+  void *at = blockpos;
+  blockpos += n;
+  blockleft -= n;
+  return at;
+}
+
 // Records in chunks of a fixed size: an id indexes them as an array would,
 // and adding one never moves the others.
 template <class T>
 struct chunked {
   static const DWORD SHIFT = 12;
-  std::vector<std::unique_ptr<T[]>> chunks;
+  std::vector<T *> chunks;
   DWORD n = 0;
   T &operator[](DWORD i) { return chunks[i >> SHIFT][i & ((1u << SHIFT) - 1)]; }
   DWORD add(const T &r) {
     if ((n >> SHIFT) == chunks.size())
-      chunks.push_back(std::make_unique_for_overwrite<T[]>(1u << SHIFT));
+      chunks.push_back((T *)carve(sizeof(T) << SHIFT));
     (*this)[n] = r;
     return n++;
   }
@@ -84,8 +121,8 @@ chunked<mval> vals;
 std::vector<DWORD> kidorder, valorder;
 std::vector<uint64_t> keyhash, valhash;  // see entry()
 size_t keyused, valused;
-std::vector<DWORD> links;  // keys made by mrlink
-std::vector<std::unique_ptr<char[]>> chunks;
+std::vector<DWORD> links;                          // keys made by mrlink
+std::vector<std::unique_ptr<char[], freer>> bigs;  // names or data too big for a chunk
 size_t chunkleft;
 char *chunkpos;
 bool dirty;
@@ -100,19 +137,6 @@ DWORD masks[MAXMASKS];
 DWORD nmasks;
 mrwatchfn watcher;
 
-inline unsigned char fold(unsigned char c) {
-  return c >= 'a' && c <= 'z' ? c - 32 : c;
-}
-
-bool sameName(const char *a, size_t alen, const char *b, size_t blen) {
-  if (alen != blen)
-    return false;
-  for (size_t k = 0; k < alen; k++)
-    if (fold(a[k]) != fold(b[k]))
-      return false;
-  return true;
-}
-
 uint32_t hashName(DWORD parent, const char *name, size_t len) {
   uint64_t h = 1469598103934665603ull ^ parent;
   for (size_t k = 0; k < len; k++)
@@ -124,14 +148,15 @@ const char *store(const void *p, size_t n) {
   if (n == 0)
     return "";
   if (n > chunkleft) {
-    size_t sz = n > CHUNK / 4 ? n : CHUNK;
-    chunks.push_back(std::make_unique_for_overwrite<char[]>(sz));
-    char *c = chunks.back().get();
-    if (sz != CHUNK) {  // big items get a chunk of their own
+    if (n > CHUNK / 4) {  // big items get memory of their own
+      char *c = (char *)malloc(n);
+      if (c == nullptr)
+        throw std::bad_alloc();
+      bigs.emplace_back(c);
       memcpy(c, p, n);
       return c;
     }
-    chunkpos = c;
+    chunkpos = (char *)carve(CHUNK);
     chunkleft = CHUNK;
   }
   char *at = chunkpos;
@@ -159,7 +184,7 @@ DWORD probe(const std::vector<uint64_t> &table, chunked<T> &recs, DWORD owner, c
       continue;
     DWORD id = (DWORD)table[s] - 1;
     const T &r = recs[id];
-    if (!r.dead && r.*ownerof == owner && sameName(r.name, r.namelen, name, len))
+    if (!r.dead && r.*ownerof == owner && samefold(r.name, r.namelen, name, len))
       return id;
   }
   return MRNONE;
@@ -194,7 +219,7 @@ DWORD findkid(DWORD parent, const char *name, size_t len) {
   if (p.kidhash)
     return probe(keyhash, keys, parent, name, len, &mkey::parent);
   for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib)
-    if (sameName(keys[c].name, keys[c].namelen, name, len))
+    if (samefold(keys[c].name, keys[c].namelen, name, len))
       return c;
   return MRNONE;
 }
@@ -204,7 +229,7 @@ DWORD findval(DWORD key, const char *name, size_t len) {
   if (k.valhash)
     return probe(valhash, vals, key, name, len, &mval::key);
   for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next)
-    if (sameName(vals[v].name, vals[v].namelen, name, len))
+    if (samefold(vals[v].name, vals[v].namelen, name, len))
       return v;
   return MRNONE;
 }
@@ -280,27 +305,9 @@ DWORD follow(DWORD k) {
   return keys[k].link != MRNONE ? keys[k].link : k;
 }
 
-int rootIndex(HKEY h) {
-  uintptr_t v = (uintptr_t)h;
-  switch (v) {
-    case 0x80000002u:
-      return MRHKLM;
-    case 0x80000001u:
-      return MRHKCU;
-    case 0x80000003u:
-      return MRHKU;
-    case 0x80000000u:
-      return MRHKCR;
-    case 0x80000005u:
-      return MRHKCC;
-    default:
-      return -1;
-  }
-}
-
 // The key an HKEY stands for, or MRNONE.
 DWORD keyOf(HKEY h) {
-  int r = rootIndex(h);
+  int r = rootbyhandle(h);
   if (r >= 0)
     return (DWORD)r;
   uintptr_t v = (uintptr_t)h;
@@ -345,7 +352,7 @@ bool pathFault(int op, DWORD key, const char *tail, LONG *code) {
     len += tlen;
   }
   for (int f = 0; f < nfaults; f++)
-    if (faults[f].op == op && sameName(faults[f].path, strlen(faults[f].path), full, len)) {
+    if (faults[f].op == op && samefold(faults[f].path, strlen(faults[f].path), full, len)) {
       *code = faults[f].code;
       return true;
     }
@@ -378,13 +385,14 @@ void mrclear(void) {
   valhash.assign(1024, 0);
   keyused = valused = 0;
   links.clear();
-  chunks.clear();
+  bigs.clear();
   chunkleft = 0;
   chunkpos = nullptr;
-  static const char *const names[MRNROOTS] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS",
-                                              "HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG"};
-  for (const char *n : names)
-    newKey(MRNONE, n, strlen(n));
+  blocks.clear();
+  blockleft = 0;
+  blockpos = nullptr;
+  for (const rootkey &r : rootkeys)
+    newKey(MRNONE, r.name, strlen(r.name));
   memset(handles, 0, sizeof handles);
   memset(faultnth, 0, sizeof faultnth);
   nfaults = 0;
@@ -520,15 +528,12 @@ void mrready(void) {
 
 DWORD mrpath(const char *path) {
   DWORD k = mrroot(MRHKLM);
-  const char *p = path;
-  while (*p) {
-    const char *e = strchr(p, '\\');
-    size_t n = e ? (size_t)(e - p) : strlen(p);
-    if (n > 0)
-      k = follow(mrkey(k, p, n));
-    p += n;
-    if (*p == '\\')
-      p++;
+  size_t n = strlen(path);
+  for (size_t i = 0; i < n; i++) {
+    size_t e = nameend(path, n, i);
+    if (e > i)
+      k = follow(mrkey(k, path + i, e - i));
+    i = e;
   }
   return k;
 }
@@ -630,23 +635,19 @@ LONG RegOpenKeyExA(HKEY hkey, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY re
   if (pathFault(MROPEN, k, subkey, &code))
     return code;
   k = follow(k);
-  const char *p = subkey;
   // Windows refuses a path that starts with a backslash; one at the end is
   // accepted and means nothing.
-  if (*p == '\\')
+  if (*subkey == '\\')
     return ERROR_INVALID_PARAMETER;
-  while (*p) {
-    const char *e = strchr(p, '\\');
-    size_t n = e ? (size_t)(e - p) : strlen(p);
-    if (n == 0)
+  for (size_t i = 0; i < total; i++) {
+    size_t e = nameend(subkey, total, i);
+    if (e == i)
       return ERROR_FILE_NOT_FOUND;
-    DWORD c = mrfind(k, p, n);
+    DWORD c = mrfind(k, subkey + i, e - i);
     if (c == MRNONE)
       return ERROR_FILE_NOT_FOUND;
     k = follow(c);
-    p += n;
-    if (*p == '\\')
-      p++;
+    i = e;
   }
   for (int slot = 0; slot < MRHANDLES; slot++)
     if (handles[slot] == 0) {
@@ -764,7 +765,7 @@ LONG RegCloseKey(HKEY hkey) {
   LONG code;
   if (nthFault(MRCLOSE, &code))
     return code;
-  if (rootIndex(hkey) >= 0)
+  if (rootbyhandle(hkey) >= 0)
     return ERROR_SUCCESS;
   DWORD k = keyOf(hkey);
   if (k == MRNONE)

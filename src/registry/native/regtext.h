@@ -1,0 +1,49 @@
+// What the in-memory registry and the export reader agree on: how names fold
+// for comparison, the root keys, how a key path splits into names, and how
+// UTF-16 text becomes the UTF-8 the "A" calls hand back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "registry.h"
+
+enum { MRHKLM, MRHKCU, MRHKU, MRHKCR, MRHKCC, MRNROOTS };
+
+// Names compare with ASCII letters folded to upper case, as the registry
+// compares them; other characters compare as they are.
+inline unsigned char fold(unsigned char c) {
+  return c >= 'a' && c <= 'z' ? c - 32 : c;
+}
+inline bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
+  if (alen != blen)
+    return false;
+  for (size_t k = 0; k < alen; k++)
+    if (fold(a[k]) != fold(b[k]))
+      return false;
+  return true;
+}
+
+// The root keys, indexed by MRHKLM and so on.
+struct rootkey {
+  const char *name;  // as exports write it
+  HKEY hkey;
+};
+extern const rootkey rootkeys[MRNROOTS];
+// The root a name stands for (any case), or -1.
+int rootbyname(const char *s, size_t n);
+// The root a predefined handle stands for, or -1.
+int rootbyhandle(HKEY h);
+
+// Key paths: names separated by single backslashes. Returns where the name
+// starting at i ends (at the next backslash, or n).
+inline size_t nameend(const char *s, size_t n, size_t i) {
+  while (i < n && s[i] != '\\')
+    i++;
+  return i;
+}
+
+// UTF-16LE text of n code units at s, as UTF-8, into out (room for 3 bytes
+// per unit). An unpaired surrogate becomes U+FFFD, as Windows converts it.
+// Returns the bytes written.
+size_t utf16to8(const unsigned char *s, size_t n, char *out);
