@@ -17,6 +17,11 @@
 # its exit statuses those in NAME.exit. The keys the tool reads are exported
 # before and after both runs and must not have changed.
 #
+# A case may have NAME.locale, one line naming the locale (LC_ALL) regedit
+# and the tool run in; Wine takes its ANSI code page from it (en_US.UTF-8
+# gives 1252, ru_RU.UTF-8 1251, ja_JP.UTF-8 932). Without it they run in the
+# environment's own.
+#
 # HARDWARE is rebuilt each time a wineserver starts and lost when it ends, so
 # every step runs in one persistent wineserver. A case that Wine cannot
 # express has a NAME.nativeonly file saying why; it is skipped (status 77).
@@ -114,6 +119,11 @@ runcase() {
     return 1
   fi
 
+  local locale=()
+  if [ -f "$case.locale" ]; then
+    locale=(env "LC_ALL=$(head -n1 "$case.locale")")
+  fi
+
   local work=$outdir/$name.wine
   rm -rf "$work"
   mkdir -p "$work"
@@ -138,7 +148,7 @@ runcase() {
     fi
   fi
   printf 'Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS]\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTDIBUS]\r\n' >"$work/clean.reg"
-  if ! "$wine" regedit /s "$(winpath "$work/clean.reg")" "$(winpath "$case.reg")" </dev/null >>"$log" 2>&1; then
+  if ! "${locale[@]}" "$wine" regedit /s "$(winpath "$work/clean.reg")" "$(winpath "$case.reg")" </dev/null >>"$log" 2>&1; then
     cat "$log"
     echo "regedit could not load $case.reg" >&2
     return 1
@@ -154,7 +164,7 @@ runcase() {
       mode=quiet
       args=(-q)
     fi
-    "$wine" "$exe" "${args[@]}" </dev/null >"$work/$mode.actual" 2>>"$log"
+    "${locale[@]}" "$wine" "$exe" "${args[@]}" </dev/null >"$work/$mode.actual" 2>>"$log"
     got=$?
     perl -0777 -pe 's/\n/\r\n/g' "$case.$mode.out" >"$work/$mode.expected"
     if ! cmp -s "$work/$mode.expected" "$work/$mode.actual"; then

@@ -13,6 +13,16 @@
 // sorted and its values in creation order, so that enumeration by index is
 // direct. Exports list subkeys sorted already; a key whose subkeys came in
 // order is not sorted again.
+//
+// Names and string data are kept as the export recorded them: Unicode (names
+// and quoted strings in UTF-8, hex string data in UTF-16LE) or, from an 8-bit
+// export, bytes in the machine's code page. The "A" calls hand text over in
+// that code page, which only the loaded registry tells (ACP under
+// SYSTEM\CurrentControlSet\Control\Nls\CodePage), so before the first call
+// after loading every text that is not plain ASCII is converted once: each
+// name gets its code-page form beside its Unicode one (names match in
+// Unicode, by Windows' upper case), and string data is replaced by its
+// code-page form. ASCII text is the same in both and costs nothing more.
 #include "memreg.h"
 
 #include <algorithm>
@@ -20,7 +30,21 @@
 #include <memory>
 #include <vector>
 
+#include "codepage.h"
+
 namespace {
+
+// What a name is in: ASCII (the same in every form), UTF-8, 8-bit text in
+// the machine's code page, or UTF-8 with its code-page form in alts.
+enum { TASCII, TUTF8, T8, TBOTH };
+// What string data is in until it is converted: the bytes the calls hand
+// over, UTF-8, or UTF-16LE.
+enum { DRAW, DUTF8, DUTF16 };
+
+struct atext {
+  const char *p;
+  DWORD n;
+};
 
 struct mkey {
   DWORD parent;
@@ -35,6 +59,9 @@ struct mkey {
   bool unsorted;  // subkeys were created out of order
   bool kidhash;   // subkeys are in keyhash
   bool valhash;   // values are in valhash
+  uint8_t form;   // of the name
+  bool pend;      // in pendkeys
+  DWORD alt;      // the name's code-page form in alts, for TBOTH
 };
 
 struct mval {
@@ -46,6 +73,10 @@ struct mval {
   DWORD type;
   DWORD next;
   bool dead;
+  uint8_t form;      // of the name
+  uint8_t dataform;  // of string data
+  bool pend;         // in pendvals
+  DWORD alt;
 };
 
 // Records in chunks of a fixed size: an id indexes them as an array would,
@@ -84,7 +115,10 @@ chunked<mval> vals;
 std::vector<DWORD> kidorder, valorder;
 std::vector<uint64_t> keyhash, valhash;  // see entry()
 size_t keyused, valused;
-std::vector<DWORD> links;  // keys made by mrlink
+std::vector<DWORD> links;               // keys made by mrlink
+std::vector<DWORD> pendkeys, pendvals;  // text to convert
+std::vector<atext> alts;
+int textform = MRUTF8;
 std::vector<std::unique_ptr<char[]>> chunks;
 size_t chunkleft;
 char *chunkpos;
@@ -104,40 +138,98 @@ inline unsigned char fold(unsigned char c) {
   return c >= 'a' && c <= 'z' ? c - 32 : c;
 }
 
-bool sameName(const char *a, size_t alen, const char *b, size_t blen) {
-  if (alen != blen)
-    return false;
-  for (size_t k = 0; k < alen; k++)
-    if (fold(a[k]) != fold(b[k]))
+bool isascii(const void *p, size_t n) {
+  const unsigned char *s = (const unsigned char *)p;
+  size_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    uint64_t w;
+    memcpy(&w, s + k, 8);
+    if (w & 0x8080808080808080ull)
+      return false;
+  }
+  for (; k < n; k++)
+    if (s[k] & 0x80)
       return false;
   return true;
 }
 
+// Names compare as UTF-16 code units upper-cased as Windows does; ASCII
+// text, byte by byte.
+bool sameName(const char *a, size_t alen, const char *b, size_t blen) {
+  size_t k = 0;
+  for (; k < alen && k < blen && ((a[k] | b[k]) & 0x80) == 0; k++)
+    if (fold(a[k]) != fold(b[k]))
+      return false;
+  if ((k == alen || (a[k] & 0x80) == 0) && (k == blen || (b[k] & 0x80) == 0))
+    return k == alen && k == blen;
+  u8units x = {(const unsigned char *)a + k, (const unsigned char *)a + alen, 0};
+  u8units y = {(const unsigned char *)b + k, (const unsigned char *)b + blen, 0};
+  for (;;) {
+    int c = u8next(x), d = u8next(y);
+    if (c < 0 || d < 0)
+      return c == d;
+    if (c != d && cpupper((uint16_t)c) != cpupper((uint16_t)d))
+      return false;
+  }
+}
+
+// Less, for sorting subkeys: by upper-cased code units.
+bool nameLess(const char *a, size_t alen, const char *b, size_t blen) {
+  size_t n = std::min(alen, blen);
+  size_t k = 0;
+  for (; k < n && ((a[k] | b[k]) & 0x80) == 0; k++) {
+    unsigned char c = fold(a[k]), d = fold(b[k]);
+    if (c != d)
+      return c < d;
+  }
+  if (k == n)
+    return alen < blen;
+  u8units x = {(const unsigned char *)a + k, (const unsigned char *)a + alen, 0};
+  u8units y = {(const unsigned char *)b + k, (const unsigned char *)b + blen, 0};
+  for (;;) {
+    int c = u8next(x), d = u8next(y);
+    if (c < 0 || d < 0)
+      return c < d;
+    c = cpupper((uint16_t)c);
+    d = cpupper((uint16_t)d);
+    if (c != d)
+      return c < d;
+  }
+}
+
 uint32_t hashName(DWORD parent, const char *name, size_t len) {
   uint64_t h = 1469598103934665603ull ^ parent;
-  for (size_t k = 0; k < len; k++)
+  size_t k = 0;
+  for (; k < len && (name[k] & 0x80) == 0; k++)
     h = (h ^ fold(name[k])) * 1099511628211ull;
+  u8units u = {(const unsigned char *)name + k, (const unsigned char *)name + len, 0};
+  for (int c; k < len && (c = u8next(u)) >= 0;)
+    h = (h ^ cpupper((uint16_t)c)) * 1099511628211ull;
   return (uint32_t)((h ^ (h >> 29)) * 0x9e3779b97f4a7c15ull >> 32);
+}
+
+// Room for n bytes in the arena (n > 0).
+char *reserve(size_t n) {
+  if (n > chunkleft) {
+    size_t sz = n > CHUNK / 4 ? n : CHUNK;
+    chunks.push_back(std::make_unique_for_overwrite<char[]>(sz));
+    char *c = chunks.back().get();
+    if (sz != CHUNK)  // big items get a chunk of their own
+      return c;
+    chunkpos = c;
+    chunkleft = CHUNK;
+  }
+  char *at = chunkpos;
+  chunkpos += n;
+  chunkleft -= n;
+  return at;
 }
 
 const char *store(const void *p, size_t n) {
   if (n == 0)
     return "";
-  if (n > chunkleft) {
-    size_t sz = n > CHUNK / 4 ? n : CHUNK;
-    chunks.push_back(std::make_unique_for_overwrite<char[]>(sz));
-    char *c = chunks.back().get();
-    if (sz != CHUNK) {  // big items get a chunk of their own
-      memcpy(c, p, n);
-      return c;
-    }
-    chunkpos = c;
-    chunkleft = CHUNK;
-  }
-  char *at = chunkpos;
+  char *at = reserve(n);
   memcpy(at, p, n);
-  chunkpos += n;
-  chunkleft -= n;
   return at;
 }
 
@@ -212,14 +304,12 @@ DWORD findval(DWORD key, const char *name, size_t len) {
 bool kidLess(DWORD a, DWORD b) {
   const mkey &x = keys[a];
   const mkey &y = keys[b];
-  size_t n = std::min(x.namelen, y.namelen);
-  for (size_t k = 0; k < n; k++) {
-    unsigned char c = fold(x.name[k]);
-    unsigned char d = fold(y.name[k]);
-    if (c != d)
-      return c < d;
-  }
-  return x.namelen < y.namelen;
+  return nameLess(x.name, x.namelen, y.name, y.namelen);
+}
+
+// The form of a name handed in, in the current text form.
+uint8_t formOf(const char *name, size_t len) {
+  return isascii(name, len) ? TASCII : textform == MRACP ? T8 : TUTF8;
 }
 
 DWORD newKey(DWORD parent, const char *name, size_t len) {
@@ -230,8 +320,13 @@ DWORD newKey(DWORD parent, const char *name, size_t len) {
   k.firstkid = k.lastkid = k.nextsib = MRNONE;
   k.firstval = k.lastval = MRNONE;
   k.link = MRNONE;
+  k.form = formOf(name, len);
+  k.alt = MRNONE;
+  k.pend = k.form != TASCII;
   DWORD id = keys.add(k);
   dirty = true;
+  if (k.pend)
+    pendkeys.push_back(id);
   if (parent == MRNONE)
     return id;
   mkey &p = keys[parent];
@@ -362,9 +457,148 @@ bool nthFault(int op, LONG *code) {
   return false;
 }
 
+// The export's ANSI code page: ACP under Control\Nls\CodePage as a
+// number, 0 when it is not one, and 1252 when it is not there.
+unsigned findacp() {
+  static const char *const path[] = {"SYSTEM", "CurrentControlSet", "Control", "Nls", "CodePage"};
+  DWORD k = MRHKLM;
+  for (const char *n : path) {
+    k = findkid(follow(k), n, strlen(n));
+    if (k == MRNONE)
+      return CPFALLBACK;
+  }
+  DWORD v = findval(follow(k), "ACP", 3);
+  if (v == MRNONE)
+    return CPFALLBACK;
+  const mval &r = vals[v];
+  size_t step = r.dataform == DUTF16 ? 2 : 1;
+  unsigned acp = 0;
+  size_t n = 0;
+  for (; n < r.size && r.data[n] >= '0' && r.data[n] <= '9' && acp < 100000; n += step)
+    acp = acp * 10 + (unsigned)(r.data[n] - '0');
+  return acp;
+}
+
+// Gives a name its code-page form, or (8-bit text) its Unicode one; true
+// when the name itself changed, which moves it in its table and order.
+bool convertName(const char *&name, DWORD &len, uint8_t &form, DWORD &alt, std::vector<char> &buf,
+                 std::vector<uint16_t> &units) {
+  bool moved = false;
+  if (form == TUTF8) {
+    units.resize(len);
+    size_t n = u8to16(name, len, units.data());
+    buf.resize(2 * n);
+    size_t m = cpfrom16(units.data(), n, buf.data());
+    alts.push_back({store(buf.data(), m), (DWORD)m});
+  } else if (form == T8) {
+    buf.resize(3 * (size_t)len);
+    size_t m = cpto8((const unsigned char *)name, len, buf.data());
+    alts.push_back({name, len});
+    name = store(buf.data(), m);
+    len = (DWORD)m;
+    moved = true;
+  } else {
+    return false;
+  }
+  alt = (DWORD)alts.size() - 1;
+  form = TBOTH;
+  return moved;
+}
+
+// String data in the code page, as the "A" calls hand it over. Wine's
+// RegEnumValueA and RegQueryValueExA, given UTF-16 data stored byte for byte
+// with RegSetValueExW, convert unit by unit, drop an odd last byte, add no
+// terminator the data lacks and keep zeros inside it (so "A\0B\0C" gives 2
+// bytes, "AB", and a lone surrogate gives '?'); we do the same.
+void convertData(mval &r, std::vector<char> &buf, std::vector<uint16_t> &units) {
+  size_t n;
+  if (r.dataform == DUTF8) {
+    units.resize(r.size);
+    n = u8to16(r.data, r.size, units.data());
+  } else {
+    n = r.size / 2;
+    units.resize(n);
+    for (size_t k = 0; k < n; k++)
+      units[k] = (uint16_t)((unsigned char)r.data[2 * k] | (unsigned char)r.data[2 * k + 1] << 8);
+  }
+  buf.resize(2 * n);
+  size_t m = cpfrom16(units.data(), n, buf.data());
+  r.data = store(buf.data(), m);
+  r.size = (DWORD)m;
+  r.dataform = DRAW;
+}
+
+void rehash() {
+  std::fill(keyhash.begin(), keyhash.end(), 0);
+  std::fill(valhash.begin(), valhash.end(), 0);
+  keyused = valused = 0;
+  for (DWORD id = MRNROOTS; id < keys.n; id++)
+    if (!keys[id].dead && keys[keys[id].parent].kidhash)
+      index(keyhash, keyused, keys, id, &mkey::parent);
+  for (DWORD id = 0; id < vals.n; id++)
+    if (!vals[id].dead && keys[vals[id].key].valhash)
+      index(valhash, valused, vals, id, &mval::key);
+}
+
+// Converts the text that is not ASCII with the export's code page.
+void convert() {
+  cpselect(findacp());
+  bool names = false;
+  for (DWORD id : pendkeys)
+    names |= keys[id].form == TUTF8 || keys[id].form == T8;
+  for (DWORD id : pendvals)
+    names |= vals[id].form == TUTF8 || vals[id].form == T8;
+  // Names not in ASCII: those handed to the calls will need converting.
+  if (names)
+    cpready();
+  std::vector<char> buf;
+  std::vector<uint16_t> units;
+  bool moved = false;
+  for (DWORD id : pendkeys) {
+    mkey &k = keys[id];
+    if (convertName(k.name, k.namelen, k.form, k.alt, buf, units)) {
+      moved = true;
+      if (k.parent != MRNONE)
+        keys[k.parent].unsorted = true;
+    }
+    k.pend = false;
+  }
+  for (DWORD id : pendvals) {
+    mval &r = vals[id];
+    moved |= convertName(r.name, r.namelen, r.form, r.alt, buf, units);
+    if (r.dataform != DRAW)
+      convertData(r, buf, units);
+    r.pend = false;
+  }
+  pendkeys.clear();
+  pendvals.clear();
+  cpdone();
+  if (moved)
+    rehash();
+  dirty = true;
+}
+
 void prepare() {
+  if (!pendkeys.empty() || !pendvals.empty())
+    convert();
   if (dirty)
     layout();
+}
+
+// A name as the calls hand it over.
+inline atext aname(const char *name, DWORD len, uint8_t form, DWORD alt) {
+  return form == TBOTH ? alts[alt] : atext{name, len};
+}
+
+// Text handed to the calls, in the code page, as UTF-8 in buf (of three
+// times n bytes); null when no name we hold could match it.
+const char *fromcp(const char *s, size_t n, char *buf) {
+  if (isascii(s, n))
+    return s;
+  if (!cpisready())
+    return nullptr;
+  buf[cpto8((const unsigned char *)s, n, buf)] = 0;
+  return buf;
 }
 
 }  // namespace
@@ -378,6 +612,10 @@ void mrclear(void) {
   valhash.assign(1024, 0);
   keyused = valused = 0;
   links.clear();
+  pendkeys.clear();
+  pendvals.clear();
+  alts.clear();
+  textform = MRUTF8;
   chunks.clear();
   chunkleft = 0;
   chunkpos = nullptr;
@@ -449,7 +687,10 @@ void mrlink(DWORD parent, const char *name, size_t len, DWORD target) {
   links.push_back(k);
 }
 
-void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
+namespace {
+
+void setvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size,
+              int dataform) {
   key = follow(key);
   DWORD v = findval(key, name, namelen);
   if (v == MRNONE) {
@@ -458,6 +699,8 @@ void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const v
     r.namelen = (DWORD)namelen;
     r.name = store(name, namelen);
     r.next = MRNONE;
+    r.form = formOf(name, namelen);
+    r.alt = MRNONE;
     v = vals.add(r);
     mkey &k = keys[key];
     if (k.lastval == MRNONE)
@@ -477,8 +720,50 @@ void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const v
   mval &r = vals[v];
   r.type = type;
   r.size = (DWORD)size;
-  r.data = store(data, size);
+  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
+    dataform = DRAW;
+  const unsigned char *d = (const unsigned char *)data;
+  bool narrowed = false;
+  if (dataform == DUTF16 && size % 2 == 0) {
+    // Most UTF-16 text is ASCII: it is stored as it will be handed over.
+    size_t k = 0;
+    while (k < size && d[k] < 0x80 && d[k + 1] == 0)
+      k += 2;
+    if (k == size && size > 0) {
+      char *o = reserve(size / 2);
+      for (k = 0; k < size; k += 2)
+        o[k / 2] = (char)d[k];
+      r.data = o;
+      r.size = (DWORD)(size / 2);
+      narrowed = true;
+    }
+    if (k == size)
+      dataform = DRAW;
+  } else if (dataform == DUTF8 && isascii(data, size)) {
+    dataform = DRAW;
+  }
+  if (!narrowed)
+    r.data = store(data, size);
+  r.dataform = (uint8_t)dataform;
+  if (!r.pend && (dataform != DRAW || r.form == TUTF8 || r.form == T8)) {
+    r.pend = true;
+    pendvals.push_back(v);
+  }
   dirty = true;
+}
+
+}  // namespace
+
+void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
+  setvalue(key, name, namelen, type, data, size, textform == MRACP ? DRAW : DUTF8);
+}
+
+void mrsetvaluew(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
+  setvalue(key, name, namelen, type, data, size, DUTF16);
+}
+
+void mrtextform(int form) {
+  textform = form;
 }
 
 void mrdelvalue(DWORD key, const char *name, size_t namelen) {
@@ -514,8 +799,13 @@ int mrgetvalue(DWORD key, const char *name, size_t namelen, DWORD *type, const c
   return 0;
 }
 
-void mrready(void) {
+int mrready(unsigned *acp) {
+  unsigned cp = findacp();
+  bool known = cpselect(cp);
   prepare();
+  if (acp)
+    *acp = cp;
+  return known ? 0 : -1;
 }
 
 DWORD mrpath(const char *path) {
@@ -538,7 +828,7 @@ void mrsz(const char *path, const char *name, const char *text) {
 }
 
 void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size) {
-  mrsetvalue(mrpath(path), name, strlen(name), type, data, size);
+  setvalue(mrpath(path), name, strlen(name), type, data, size, DRAW);
 }
 
 void mrfault(int op, DWORD nth, LONG code) {
@@ -617,6 +907,12 @@ LONG RegOpenKeyExA(HKEY hkey, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY re
   // accepted and means nothing.
   if (*p == '\\')
     return ERROR_INVALID_PARAMETER;
+  // A path in the code page is split after converting it: a double-byte
+  // character's second byte may be a backslash.
+  static char upath[3 * MRPATHMAX + 1];
+  p = fromcp(p, total, upath);
+  if (p == nullptr)
+    return ERROR_FILE_NOT_FOUND;
   while (*p) {
     const char *e = strchr(p, '\\');
     size_t n = e ? (size_t)(e - p) : strlen(p);
@@ -657,16 +953,17 @@ LONG RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD
   if (index >= key.nvals)
     return ERROR_NO_MORE_ITEMS;
   const mval &v = vals[valorder[key.valstart + index]];
+  atext vn = aname(v.name, v.namelen, v.form, v.alt);
   // The name must leave room for its terminating zero.
-  if (v.namelen >= *namesize)
+  if (vn.n >= *namesize)
     return ERROR_MORE_DATA;
   if (data != nullptr && v.size > *datasize) {
     *datasize = v.size;
     return ERROR_MORE_DATA;
   }
-  memcpy(name, v.name, v.namelen);
-  name[v.namelen] = 0;
-  *namesize = v.namelen;
+  memcpy(name, vn.p, vn.n);
+  name[vn.n] = 0;
+  *namesize = vn.n;
   if (type != nullptr)
     *type = v.type;
   if (data != nullptr)
@@ -693,11 +990,12 @@ LONG RegEnumKeyExA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD
   if (index >= key.nkids)
     return ERROR_NO_MORE_ITEMS;
   const mkey &c = keys[kidorder[key.kidstart + index]];
-  if (c.namelen >= *namesize)
+  atext cn = aname(c.name, c.namelen, c.form, c.alt);
+  if (cn.n >= *namesize)
     return ERROR_MORE_DATA;
-  memcpy(name, c.name, c.namelen);
-  name[c.namelen] = 0;
-  *namesize = c.namelen;
+  memcpy(name, cn.p, cn.n);
+  name[cn.n] = 0;
+  *namesize = cn.n;
   if (cls != nullptr && clssize != nullptr && *clssize > 0) {
     cls[0] = 0;
     *clssize = 0;
@@ -723,7 +1021,11 @@ LONG RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LP
     name = "";
   if (pathFault(MRQUERY, k, name, &code))
     return code;
-  DWORD v = findval(follow(k), name, strlen(name));
+  // Longer names than Windows allows find nothing.
+  static char uname[3 * MRNAMEMAX + 1];
+  size_t len = strnlen(name, MRNAMEMAX + 1);
+  const char *u = len > MRNAMEMAX ? nullptr : fromcp(name, len, uname);
+  DWORD v = u == nullptr ? MRNONE : findval(follow(k), u, strlen(u));
   if (v == MRNONE)
     return ERROR_FILE_NOT_FOUND;
   const mval &r = vals[v];

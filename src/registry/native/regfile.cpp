@@ -101,7 +101,7 @@ struct rd {
   char errbuf[96];
   bool haskey;  // a key line was seen since the header
   DWORD key;    // where values go; MRNONE after a deleted key
-  buf path, name, data, conv;
+  buf path, name, data;
   int croot;
   size_t ncomp;
   buf ctext, comps;
@@ -519,7 +519,13 @@ bool openkey(rd *r, const char *s, size_t n, bool del) {
   return true;
 }
 
+// Names and strings of an 8-bit export are in the machine's code page.
+void textform(rd *r) {
+  mrtextform(r->bmode == ENC8 ? MRACP : MRUTF8);
+}
+
 bool keyline(rd *r) {
+  textform(r);
   r->p++;
   bool del = peek(r) == '-';
   if (del)
@@ -612,12 +618,8 @@ bool hexlist(rd *r) {
   return endline(r, "expected end of line after hex data");
 }
 
-// Converts UTF-16LE bytes to UTF-8 into out; false on an unpaired surrogate.
-bool utf16to8(const unsigned char *s, size_t n, buf *out) {
-  out->n = 0;
-  if (out->cap < n / 2 * 3 && !grow(out, n / 2 * 3))
-    return true;  // out->bad tells
-  char *o = out->p;
+// Whether UTF-16LE bytes pair every surrogate.
+bool pairedutf16(const unsigned char *s, size_t n) {
   for (size_t i = 0; i + 1 < n; i += 2) {
     uint32_t c = s[i] | (uint32_t)s[i + 1] << 8;
     if (c - 0xd800 < 0x800) {
@@ -626,17 +628,15 @@ bool utf16to8(const unsigned char *s, size_t n, buf *out) {
       uint32_t d = s[i + 2] | (uint32_t)s[i + 3] << 8;
       if (d - 0xdc00 >= 0x400)
         return false;
-      c = 0x10000 + ((c - 0xd800) << 10) + (d - 0xdc00);
       i += 2;
     }
-    o = put8(o, c);
   }
-  out->n = o - out->p;
   return true;
 }
 
 bool value(rd *r, int first) {
   unsigned long vline = r->line;
+  textform(r);
   if (!r->haskey)
     return fail(r, "expected a [key] line before the first value");
   buf *name = &r->name;
@@ -652,6 +652,7 @@ bool value(rd *r, int first) {
   int c = blanks(r);
   buf *d = &r->data;
   DWORD type;
+  bool wide = false;
   if (c == '-') {
     r->p++;
     if (!endline(r, "expected end of line after '-'"))
@@ -719,18 +720,18 @@ bool value(rd *r, int first) {
       if (!hexlist(r))
         return false;
       // Text types hold UTF-16LE in a Unicode export, as regedit reads them,
-      // and are stored as UTF-8. A UTF-8 export (with its mark) is one that
-      // was re-saved from a Unicode one, so its hex text is UTF-16LE too; in
-      // an 8-bit export the bytes are the text as it is.
+      // and are stored so. A UTF-8 export (with its mark) is one that was
+      // re-saved from a Unicode one, so its hex text is UTF-16LE too; in an
+      // 8-bit export the bytes are the text as it is.
       if (mode != ENC8 && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)) {
         if (d->n % 2) {
           snprintf(r->errbuf, sizeof r->errbuf,
                    "expected an even number of bytes of UTF-16 text in hex(%x):", (unsigned)type);
           return failat(r, vline, r->errbuf);
         }
-        if (!utf16to8((const unsigned char *)d->p, d->n, &r->conv))
+        if (!pairedutf16((const unsigned char *)d->p, d->n))
           return failat(r, vline, "expected valid UTF-16 text in the hex data, found an unpaired surrogate");
-        d = &r->conv;
+        wide = true;
       }
     } else {
       return fail(r, "expected \"string\", dword:, hex: or hex(type): after '='");
@@ -739,7 +740,7 @@ bool value(rd *r, int first) {
   if (d->bad || name->bad)
     return fail(r, "out of memory");
   if (r->key != MRNONE)
-    mrsetvalue(r->key, name->p, name->n, type, d->p, d->n);
+    (wide ? mrsetvaluew : mrsetvalue)(r->key, name->p, name->n, type, d->p, d->n);
   return true;
 }
 
@@ -822,9 +823,10 @@ int load(rd *r, unsigned long *line, char *msg, size_t msgsize) {
   }
   if (ok)
     linkccs();
+  mrtextform(MRUTF8);
   free(r->out);
   free(r->raw);
-  buf *bufs[] = {&r->path, &r->name, &r->data, &r->conv, &r->ctext, &r->comps};
+  buf *bufs[] = {&r->path, &r->name, &r->data, &r->ctext, &r->comps};
   for (buf *b : bufs)
     free(b->p);
   if (ok)
