@@ -441,6 +441,20 @@ INSTANTIATE_TEST_SUITE_P(
                  REG_SZ, "x\0y\0"s}),
     [](const testing::TestParamInfo<textcase> &i) { return std::string(i.param.name); });
 
+// An 8-bit export is in the machine's code page already: its bytes pass as
+// they are, and its names match as that code page's characters (lower-case
+// Cyrillic here opens the upper-case key).
+TEST(EightBit, NamesMatchInTheirCodePage) {
+  loaded l = load(
+      "REGEDIT4\r\n[HKLM\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n\"ACP\"=\"1251\"\r\n"
+      "[HKLM\\S\\\xcf\xd0]\r\n\"\xc8\"=\"\xc6\"\r\n");
+  ASSERT_EQ(l.rc, 0) << "line " << l.line << ": " << l.msg;
+  mrready();
+  got g = query("S\\\xef\xf0", "\xe8");
+  EXPECT_TRUE(g.found);
+  EXPECT_EQ(g.data, "\xc6\0"s);
+}
+
 // Bad UTF-16, and where it is reported.
 
 INSTANTIATE_TEST_SUITE_P(
