@@ -134,10 +134,6 @@ DWORD masks[MAXMASKS];
 DWORD nmasks;
 mrwatchfn watcher;
 
-inline unsigned char fold(unsigned char c) {
-  return c >= 'a' && c <= 'z' ? c - 32 : c;
-}
-
 bool isascii(const void *p, size_t n) {
   const unsigned char *s = (const unsigned char *)p;
   size_t k = 0;
@@ -153,58 +149,8 @@ bool isascii(const void *p, size_t n) {
   return true;
 }
 
-// Names compare as UTF-16 code units upper-cased as Windows does; ASCII
-// text, byte by byte.
-bool sameName(const char *a, size_t alen, const char *b, size_t blen) {
-  size_t k = 0;
-  for (; k < alen && k < blen && ((a[k] | b[k]) & 0x80) == 0; k++)
-    if (fold(a[k]) != fold(b[k]))
-      return false;
-  if ((k == alen || (a[k] & 0x80) == 0) && (k == blen || (b[k] & 0x80) == 0))
-    return k == alen && k == blen;
-  u8units x = {(const unsigned char *)a + k, (const unsigned char *)a + alen, 0};
-  u8units y = {(const unsigned char *)b + k, (const unsigned char *)b + blen, 0};
-  for (;;) {
-    int c = u8next(x), d = u8next(y);
-    if (c < 0 || d < 0)
-      return c == d;
-    if (c != d && cpupper((uint16_t)c) != cpupper((uint16_t)d))
-      return false;
-  }
-}
-
-// Less, for sorting subkeys: by upper-cased code units.
-bool nameLess(const char *a, size_t alen, const char *b, size_t blen) {
-  size_t n = std::min(alen, blen);
-  size_t k = 0;
-  for (; k < n && ((a[k] | b[k]) & 0x80) == 0; k++) {
-    unsigned char c = fold(a[k]), d = fold(b[k]);
-    if (c != d)
-      return c < d;
-  }
-  if (k == n)
-    return alen < blen;
-  u8units x = {(const unsigned char *)a + k, (const unsigned char *)a + alen, 0};
-  u8units y = {(const unsigned char *)b + k, (const unsigned char *)b + blen, 0};
-  for (;;) {
-    int c = u8next(x), d = u8next(y);
-    if (c < 0 || d < 0)
-      return c < d;
-    c = cpupper((uint16_t)c);
-    d = cpupper((uint16_t)d);
-    if (c != d)
-      return c < d;
-  }
-}
-
 uint32_t hashName(DWORD parent, const char *name, size_t len) {
-  uint64_t h = 1469598103934665603ull ^ parent;
-  size_t k = 0;
-  for (; k < len && (name[k] & 0x80) == 0; k++)
-    h = (h ^ fold(name[k])) * 1099511628211ull;
-  u8units u = {(const unsigned char *)name + k, (const unsigned char *)name + len, 0};
-  for (int c; k < len && (c = u8next(u)) >= 0;)
-    h = (h ^ cpupper((uint16_t)c)) * 1099511628211ull;
+  uint64_t h = foldhash(1469598103934665603ull ^ parent, name, len);
   return (uint32_t)((h ^ (h >> 29)) * 0x9e3779b97f4a7c15ull >> 32);
 }
 
@@ -251,7 +197,7 @@ DWORD probe(const std::vector<uint64_t> &table, chunked<T> &recs, DWORD owner, c
       continue;
     DWORD id = (DWORD)table[s] - 1;
     const T &r = recs[id];
-    if (!r.dead && r.*ownerof == owner && sameName(r.name, r.namelen, name, len))
+    if (!r.dead && r.*ownerof == owner && samefold(r.name, r.namelen, name, len))
       return id;
   }
   return MRNONE;
@@ -286,7 +232,7 @@ DWORD findkid(DWORD parent, const char *name, size_t len) {
   if (p.kidhash)
     return probe(keyhash, keys, parent, name, len, &mkey::parent);
   for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib)
-    if (sameName(keys[c].name, keys[c].namelen, name, len))
+    if (samefold(keys[c].name, keys[c].namelen, name, len))
       return c;
   return MRNONE;
 }
@@ -296,7 +242,7 @@ DWORD findval(DWORD key, const char *name, size_t len) {
   if (k.valhash)
     return probe(valhash, vals, key, name, len, &mval::key);
   for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next)
-    if (sameName(vals[v].name, vals[v].namelen, name, len))
+    if (samefold(vals[v].name, vals[v].namelen, name, len))
       return v;
   return MRNONE;
 }
@@ -304,7 +250,7 @@ DWORD findval(DWORD key, const char *name, size_t len) {
 bool kidLess(DWORD a, DWORD b) {
   const mkey &x = keys[a];
   const mkey &y = keys[b];
-  return nameLess(x.name, x.namelen, y.name, y.namelen);
+  return foldless(x.name, x.namelen, y.name, y.namelen);
 }
 
 // The form of a name handed in, in the current text form.
@@ -375,27 +321,9 @@ DWORD follow(DWORD k) {
   return keys[k].link != MRNONE ? keys[k].link : k;
 }
 
-int rootIndex(HKEY h) {
-  uintptr_t v = (uintptr_t)h;
-  switch (v) {
-    case 0x80000002u:
-      return MRHKLM;
-    case 0x80000001u:
-      return MRHKCU;
-    case 0x80000003u:
-      return MRHKU;
-    case 0x80000000u:
-      return MRHKCR;
-    case 0x80000005u:
-      return MRHKCC;
-    default:
-      return -1;
-  }
-}
-
 // The key an HKEY stands for, or MRNONE.
 DWORD keyOf(HKEY h) {
-  int r = rootIndex(h);
+  int r = rootbyhandle(h);
   if (r >= 0)
     return (DWORD)r;
   uintptr_t v = (uintptr_t)h;
@@ -440,7 +368,7 @@ bool pathFault(int op, DWORD key, const char *tail, LONG *code) {
     len += tlen;
   }
   for (int f = 0; f < nfaults; f++)
-    if (faults[f].op == op && sameName(faults[f].path, strlen(faults[f].path), full, len)) {
+    if (faults[f].op == op && samefold(faults[f].path, strlen(faults[f].path), full, len)) {
       *code = faults[f].code;
       return true;
     }
@@ -619,10 +547,8 @@ void mrclear(void) {
   chunks.clear();
   chunkleft = 0;
   chunkpos = nullptr;
-  static const char *const names[MRNROOTS] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER", "HKEY_USERS",
-                                              "HKEY_CLASSES_ROOT", "HKEY_CURRENT_CONFIG"};
-  for (const char *n : names)
-    newKey(MRNONE, n, strlen(n));
+  for (const rootkey &r : rootkeys)
+    newKey(MRNONE, r.name, strlen(r.name));
   memset(handles, 0, sizeof handles);
   memset(faultnth, 0, sizeof faultnth);
   nfaults = 0;
@@ -810,15 +736,12 @@ int mrready(unsigned *acp) {
 
 DWORD mrpath(const char *path) {
   DWORD k = mrroot(MRHKLM);
-  const char *p = path;
-  while (*p) {
-    const char *e = strchr(p, '\\');
-    size_t n = e ? (size_t)(e - p) : strlen(p);
-    if (n > 0)
-      k = follow(mrkey(k, p, n));
-    p += n;
-    if (*p == '\\')
-      p++;
+  size_t n = strlen(path);
+  for (size_t i = 0; i < n; i++) {
+    size_t e = nameend(path, n, i);
+    if (e > i)
+      k = follow(mrkey(k, path + i, e - i));
+    i = e;
   }
   return k;
 }
@@ -902,29 +825,27 @@ LONG RegOpenKeyExA(HKEY hkey, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY re
   if (pathFault(MROPEN, k, subkey, &code))
     return code;
   k = follow(k);
-  const char *p = subkey;
   // Windows refuses a path that starts with a backslash; one at the end is
   // accepted and means nothing.
-  if (*p == '\\')
+  if (*subkey == '\\')
     return ERROR_INVALID_PARAMETER;
   // A path in the code page is split after converting it: a double-byte
   // character's second byte may be a backslash.
   static char upath[3 * MRPATHMAX + 1];
-  p = fromcp(p, total, upath);
+  const char *p = fromcp(subkey, total, upath);
   if (p == nullptr)
     return ERROR_FILE_NOT_FOUND;
-  while (*p) {
-    const char *e = strchr(p, '\\');
-    size_t n = e ? (size_t)(e - p) : strlen(p);
-    if (n == 0)
+  if (p != subkey)
+    total = strlen(p);
+  for (size_t i = 0; i < total; i++) {
+    size_t e = nameend(p, total, i);
+    if (e == i)
       return ERROR_FILE_NOT_FOUND;
-    DWORD c = mrfind(k, p, n);
+    DWORD c = mrfind(k, p + i, e - i);
     if (c == MRNONE)
       return ERROR_FILE_NOT_FOUND;
     k = follow(c);
-    p += n;
-    if (*p == '\\')
-      p++;
+    i = e;
   }
   for (int slot = 0; slot < MRHANDLES; slot++)
     if (handles[slot] == 0) {
@@ -1048,7 +969,7 @@ LONG RegCloseKey(HKEY hkey) {
   LONG code;
   if (nthFault(MRCLOSE, &code))
     return code;
-  if (rootIndex(hkey) >= 0)
+  if (rootbyhandle(hkey) >= 0)
     return ERROR_SUCCESS;
   DWORD k = keyOf(hkey);
   if (k == MRNONE)

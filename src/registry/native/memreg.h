@@ -18,8 +18,8 @@
 #include <cstddef>
 
 #include "registry.h"
+#include "regtext.h"
 
-enum { MRHKLM, MRHKCU, MRHKU, MRHKCR, MRHKCC, MRNROOTS };
 enum { MROPEN, MRENUMVALUE, MRENUMKEY, MRQUERY, MRCLOSE, MRNOPS };
 
 const DWORD MRNONE = 0xffffffffu;

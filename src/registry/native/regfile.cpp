@@ -115,19 +115,6 @@ inline unsigned hexval(int c) {
   return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
 }
 
-inline unsigned char fold(unsigned char c) {
-  return c >= 'a' && c <= 'z' ? c - 32 : c;
-}
-
-bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
-  if (alen != blen)
-    return false;
-  for (size_t i = 0; i < alen; i++)
-    if (fold(a[i]) != fold(b[i]))
-      return false;
-  return true;
-}
-
 // Decoding.
 
 void fill(rd *r) {
@@ -441,26 +428,12 @@ bool quoted(rd *r, buf *b, const char *unterminated) {
   }
 }
 
-const struct {
-  const char *name;
-  int root;
-} roots[] = {
-    {"HKEY_LOCAL_MACHINE", MRHKLM},  {"HKLM", MRHKLM}, {"HKEY_CURRENT_USER", MRHKCU}, {"HKCU", MRHKCU},
-    {"HKEY_USERS", MRHKU},           {"HKU", MRHKU},   {"HKEY_CLASSES_ROOT", MRHKCR}, {"HKCR", MRHKCR},
-    {"HKEY_CURRENT_CONFIG", MRHKCC}, {"HKCC", MRHKCC},
-};
-
 // Opens (creating it and its parents) or deletes the key a path names. The
 // path is the root's name, then components separated by backslashes; empty
 // components, as a trailing backslash makes, are skipped.
 bool openkey(rd *r, const char *s, size_t n, bool del) {
-  size_t k = 0;
-  while (k < n && s[k] != '\\')
-    k++;
-  int root = -1;
-  for (const auto &rt : roots)
-    if (samefold(s, k, rt.name, strlen(rt.name)))
-      root = rt.root;
+  size_t k = nameend(s, n, 0);
+  int root = rootbyname(s, k);
   if (root < 0)
     return fail(r, "expected a root key such as HKEY_LOCAL_MACHINE after '['");
   s += k;
@@ -472,9 +445,7 @@ bool openkey(rd *r, const char *s, size_t n, bool del) {
     for (size_t i = 0; i < n && id != MRNONE;) {
       while (i < n && s[i] == '\\')
         i++;
-      size_t j = i;
-      while (j < n && s[j] != '\\')
-        j++;
+      size_t j = nameend(s, n, i);
       if (j > i)
         id = mrfind(id, s + i, j - i);
       i = j;
@@ -491,9 +462,7 @@ bool openkey(rd *r, const char *s, size_t n, bool del) {
   for (size_t i = 0; i < n;) {
     while (i < n && s[i] == '\\')
       i++;
-    size_t j = i;
-    while (j < n && s[j] != '\\')
-      j++;
+    size_t j = nameend(s, n, i);
     if (j == i)
       break;
     if ((c + 1) * sizeof(comp) > r->comps.cap && !grow(&r->comps, (c + 1) * sizeof(comp)))
@@ -618,22 +587,6 @@ bool hexlist(rd *r) {
   return endline(r, "expected end of line after hex data");
 }
 
-// Whether UTF-16LE bytes pair every surrogate.
-bool pairedutf16(const unsigned char *s, size_t n) {
-  for (size_t i = 0; i + 1 < n; i += 2) {
-    uint32_t c = s[i] | (uint32_t)s[i + 1] << 8;
-    if (c - 0xd800 < 0x800) {
-      if (c >= 0xdc00 || i + 3 >= n)
-        return false;
-      uint32_t d = s[i + 2] | (uint32_t)s[i + 3] << 8;
-      if (d - 0xdc00 >= 0x400)
-        return false;
-      i += 2;
-    }
-  }
-  return true;
-}
-
 bool value(rd *r, int first) {
   unsigned long vline = r->line;
   textform(r);
@@ -729,8 +682,6 @@ bool value(rd *r, int first) {
                    "expected an even number of bytes of UTF-16 text in hex(%x):", (unsigned)type);
           return failat(r, vline, r->errbuf);
         }
-        if (!pairedutf16((const unsigned char *)d->p, d->n))
-          return failat(r, vline, "expected valid UTF-16 text in the hex data, found an unpaired surrogate");
         wide = true;
       }
     } else {

@@ -1,0 +1,112 @@
+#include "regtext.h"
+
+#include <cstring>
+
+#include "codepage.h"
+
+const rootkey rootkeys[MRNROOTS] = {
+    {"HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE},
+    {"HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER},
+    {"HKEY_USERS", "HKU", HKEY_USERS},
+    {"HKEY_CLASSES_ROOT", "HKCR", HKEY_CLASSES_ROOT},
+    {"HKEY_CURRENT_CONFIG", "HKCC", HKEY_CURRENT_CONFIG},
+};
+
+bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
+  size_t k = 0;
+  for (; k < alen && k < blen && ((a[k] | b[k]) & 0x80) == 0; k++)
+    if (fold(a[k]) != fold(b[k]))
+      return false;
+  if ((k == alen || (a[k] & 0x80) == 0) && (k == blen || (b[k] & 0x80) == 0))
+    return k == alen && k == blen;
+  u8units x = {(const unsigned char *)a + k, (const unsigned char *)a + alen, 0};
+  u8units y = {(const unsigned char *)b + k, (const unsigned char *)b + blen, 0};
+  for (;;) {
+    int c = u8next(x), d = u8next(y);
+    if (c < 0 || d < 0)
+      return c == d;
+    if (c != d && cpupper((uint16_t)c) != cpupper((uint16_t)d))
+      return false;
+  }
+}
+
+bool foldless(const char *a, size_t alen, const char *b, size_t blen) {
+  size_t n = alen < blen ? alen : blen;
+  size_t k = 0;
+  for (; k < n && ((a[k] | b[k]) & 0x80) == 0; k++) {
+    unsigned char c = fold(a[k]), d = fold(b[k]);
+    if (c != d)
+      return c < d;
+  }
+  if (k == n)
+    return alen < blen;
+  u8units x = {(const unsigned char *)a + k, (const unsigned char *)a + alen, 0};
+  u8units y = {(const unsigned char *)b + k, (const unsigned char *)b + blen, 0};
+  for (;;) {
+    int c = u8next(x), d = u8next(y);
+    if (c < 0 || d < 0)
+      return c < d;
+    c = cpupper((uint16_t)c);
+    d = cpupper((uint16_t)d);
+    if (c != d)
+      return c < d;
+  }
+}
+
+uint64_t foldhash(uint64_t h, const char *s, size_t n) {
+  size_t k = 0;
+  for (; k < n && (s[k] & 0x80) == 0; k++)
+    h = (h ^ fold(s[k])) * 1099511628211ull;
+  u8units u = {(const unsigned char *)s + k, (const unsigned char *)s + n, 0};
+  for (int c; k < n && (c = u8next(u)) >= 0;)
+    h = (h ^ cpupper((uint16_t)c)) * 1099511628211ull;
+  return h;
+}
+
+int rootbyname(const char *s, size_t n) {
+  for (int r = 0; r < MRNROOTS; r++)
+    if (samefold(s, n, rootkeys[r].name, strlen(rootkeys[r].name)) ||
+        samefold(s, n, rootkeys[r].abbr, strlen(rootkeys[r].abbr)))
+      return r;
+  return -1;
+}
+
+int rootbyhandle(HKEY h) {
+  for (int r = 0; r < MRNROOTS; r++)
+    if (rootkeys[r].hkey == h)
+      return r;
+  return -1;
+}
+
+long utf16to8(const unsigned char *s, size_t n, char *out) {
+  char *o = out;
+  for (size_t i = 0; i < n; i++) {
+    uint32_t c = s[2 * i] | (uint32_t)s[2 * i + 1] << 8;
+    if (c < 0x80) {
+      *o++ = (char)c;
+      continue;
+    }
+    if (c - 0xd800 < 0x800) {
+      if (c >= 0xdc00 || i + 1 >= n)
+        return -1;
+      uint32_t d = s[2 * i + 2] | (uint32_t)s[2 * i + 3] << 8;
+      if (d - 0xdc00 >= 0x400)
+        return -1;
+      c = 0x10000 + ((c - 0xd800) << 10) + (d - 0xdc00);
+      i++;
+    }
+    if (c < 0x800) {
+      *o++ = (char)(0xc0 | c >> 6);
+    } else {
+      if (c < 0x10000) {
+        *o++ = (char)(0xe0 | c >> 12);
+      } else {
+        *o++ = (char)(0xf0 | c >> 18);
+        *o++ = (char)(0x80 | ((c >> 12) & 0x3f));
+      }
+      *o++ = (char)(0x80 | ((c >> 6) & 0x3f));
+    }
+    *o++ = (char)(0x80 | (c & 0x3f));
+  }
+  return o - out;
+}

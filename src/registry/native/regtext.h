@@ -1,0 +1,48 @@
+// What the in-memory registry and the export reader agree on: how names fold
+// for comparison, the root keys, how a key path splits into names, and how
+// UTF-16 text becomes the UTF-8 the "A" calls hand back.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "registry.h"
+
+enum { MRHKLM, MRHKCU, MRHKU, MRHKCR, MRHKCC, MRNROOTS };
+
+// Names compare as UTF-16 code units upper-cased as Windows upper-cases
+// them (cpupper), held in UTF-8 (see u8units: bytes that are not UTF-8
+// compare as they are). ASCII goes byte by byte, with fold.
+inline unsigned char fold(unsigned char c) {
+  return c >= 'a' && c <= 'z' ? c - 32 : c;
+}
+bool samefold(const char *a, size_t alen, const char *b, size_t blen);
+// Whether a sorts before b, as Windows sorts subkeys.
+bool foldless(const char *a, size_t alen, const char *b, size_t blen);
+// Hashes the folded name into h (FNV-1a over its code units), so that names
+// that compare the same hash the same.
+uint64_t foldhash(uint64_t h, const char *s, size_t n);
+
+// The root keys, indexed by MRHKLM and so on.
+struct rootkey {
+  const char *name;  // as exports write it
+  const char *abbr;  // as reg.exe takes it
+  HKEY hkey;
+};
+extern const rootkey rootkeys[MRNROOTS];
+// The root a name stands for (any case), or -1.
+int rootbyname(const char *s, size_t n);
+// The root a predefined handle stands for, or -1.
+int rootbyhandle(HKEY h);
+
+// Key paths: names separated by single backslashes. Returns where the name
+// starting at i ends (at the next backslash, or n).
+inline size_t nameend(const char *s, size_t n, size_t i) {
+  while (i < n && s[i] != '\\')
+    i++;
+  return i;
+}
+
+// UTF-16LE text of n code units at s, as UTF-8, into out (room for 3 bytes
+// per unit). Returns the bytes written, or -1 at an unpaired surrogate.
+long utf16to8(const unsigned char *s, size_t n, char *out);
