@@ -112,13 +112,9 @@ bool cpselect(unsigned cp) {
   if (!i)
     i = lookup(CPFALLBACK);
   if (i != cur) {
+    if (cur)
+      memset(wccache, 0, sizeof wccache);
     cur = i;
-    memset(wccache, 0, sizeof wccache);
-  }
-  if (!utf8tried) {
-    // Without the C.UTF-8 locale, only ASCII letters fold.
-    utf8tried = true;
-    utf8loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
   }
   return known;
 }
@@ -158,6 +154,7 @@ void cpready(void) {
     cpselect(CPFALLBACK);
   if (ready && readyfor == cur->cp)
     return;
+  cpupper(0x80);  // loads the case tables now, while allocating is fine
   memset(islead, 0, sizeof islead);
   for (const unsigned char *l = cur->lead; l[0]; l += 2)
     for (unsigned b = l[0]; b <= l[1]; b++)
@@ -236,7 +233,14 @@ size_t cpto8(const unsigned char *s, size_t n, char *out) {
 uint16_t cpupper(uint16_t c) {
   if (c < 0x80)
     return c >= 'a' && c <= 'z' ? (uint16_t)(c - 32) : c;
-  if (utf8loc == (locale_t)0 || (c >= 0xd800 && c < 0xe000))
+  if (c >= 0xd800 && c < 0xe000)
+    return c;
+  if (!utf8tried) {
+    // Without the C.UTF-8 locale, only ASCII letters fold.
+    utf8tried = true;
+    utf8loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", (locale_t)0);
+  }
+  if (utf8loc == (locale_t)0)
     return c;
   size_t lo = 0, hi = sizeof upsame / sizeof *upsame;
   while (lo < hi) {

@@ -35,7 +35,8 @@
 namespace {
 
 // What a name is in: ASCII (the same in every form), UTF-8, 8-bit text in
-// the machine's code page, or UTF-8 with its code-page form in alts.
+// the machine's code page, or UTF-8 with its code-page form after it (see
+// convertName).
 enum { TASCII, TUTF8, T8, TBOTH };
 // What string data is in until it is converted: the bytes the calls hand
 // over, UTF-8, or UTF-16LE.
@@ -61,7 +62,6 @@ struct mkey {
   bool valhash;   // values are in valhash
   uint8_t form;   // of the name
   bool pend;      // in pendkeys
-  DWORD alt;      // the name's code-page form in alts, for TBOTH
 };
 
 struct mval {
@@ -76,7 +76,6 @@ struct mval {
   uint8_t form;      // of the name
   uint8_t dataform;  // of string data
   bool pend;         // in pendvals
-  DWORD alt;
 };
 
 // Records in chunks of a fixed size: an id indexes them as an array would,
@@ -117,7 +116,6 @@ std::vector<uint64_t> keyhash, valhash;  // see entry()
 size_t keyused, valused;
 std::vector<DWORD> links;               // keys made by mrlink
 std::vector<DWORD> pendkeys, pendvals;  // text to convert
-std::vector<atext> alts;
 int textform = MRUTF8;
 std::vector<std::unique_ptr<char[]>> chunks;
 size_t chunkleft;
@@ -143,10 +141,14 @@ bool isascii(const void *p, size_t n) {
     if (w & 0x8080808080808080ull)
       return false;
   }
+  uint32_t w = 0;  // the rest, at most 7 bytes
+  if (n - k >= 4) {
+    memcpy(&w, s + k, 4);
+    k += 4;
+  }
   for (; k < n; k++)
-    if (s[k] & 0x80)
-      return false;
-  return true;
+    w |= s[k];
+  return (w & 0x80808080u) == 0;
 }
 
 uint32_t hashName(DWORD parent, const char *name, size_t len) {
@@ -231,9 +233,13 @@ DWORD findkid(DWORD parent, const char *name, size_t len) {
   mkey &p = keys[parent];
   if (p.kidhash)
     return probe(keyhash, keys, parent, name, len, &mkey::parent);
-  for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib)
-    if (samefold(keys[c].name, keys[c].namelen, name, len))
+  // An ASCII name matches only ASCII of its length (no other character
+  // upper-cases to ASCII); most siblings differ so.
+  for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib) {
+    const mkey &r = keys[c];
+    if (!(r.form == TASCII && r.namelen != len) && samefold(r.name, r.namelen, name, len))
       return c;
+  }
   return MRNONE;
 }
 
@@ -241,9 +247,11 @@ DWORD findval(DWORD key, const char *name, size_t len) {
   mkey &k = keys[key];
   if (k.valhash)
     return probe(valhash, vals, key, name, len, &mval::key);
-  for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next)
-    if (samefold(vals[v].name, vals[v].namelen, name, len))
+  for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next) {
+    const mval &r = vals[v];
+    if (!(r.form == TASCII && r.namelen != len) && samefold(r.name, r.namelen, name, len))
       return v;
+  }
   return MRNONE;
 }
 
@@ -267,7 +275,6 @@ DWORD newKey(DWORD parent, const char *name, size_t len) {
   k.firstval = k.lastval = MRNONE;
   k.link = MRNONE;
   k.form = formOf(name, len);
-  k.alt = MRNONE;
   k.pend = k.form != TASCII;
   DWORD id = keys.add(k);
   dirty = true;
@@ -407,28 +414,34 @@ unsigned findacp() {
   return acp;
 }
 
-// Gives a name its code-page form, or (8-bit text) its Unicode one; true
-// when the name itself changed, which moves it in its table and order.
-bool convertName(const char *&name, DWORD &len, uint8_t &form, DWORD &alt, std::vector<char> &buf,
+// Gives a name its code-page form, or (8-bit text) its Unicode one. A
+// converted name is stored anew as its UTF-8 bytes, then the length of its
+// code-page form (a DWORD) and that form, so that records need no field for
+// it. True when the name itself changed, which moves it in its table and
+// order.
+bool convertName(const char *&name, DWORD &len, uint8_t &form, std::vector<char> &buf,
                  std::vector<uint16_t> &units) {
-  bool moved = false;
+  if (form != TUTF8 && form != T8)
+    return false;
+  size_t ulen, alen;
   if (form == TUTF8) {
     units.resize(len);
     size_t n = u8to16(name, len, units.data());
-    buf.resize(2 * n);
-    size_t m = cpfrom16(units.data(), n, buf.data());
-    alts.push_back({store(buf.data(), m), (DWORD)m});
-  } else if (form == T8) {
-    buf.resize(3 * (size_t)len);
-    size_t m = cpto8((const unsigned char *)name, len, buf.data());
-    alts.push_back({name, len});
-    name = store(buf.data(), m);
-    len = (DWORD)m;
-    moved = true;
+    buf.resize(len + sizeof(DWORD) + 2 * n);
+    memcpy(buf.data(), name, len);
+    ulen = len;
+    alen = cpfrom16(units.data(), n, buf.data() + ulen + sizeof(DWORD));
   } else {
-    return false;
+    buf.resize(3 * (size_t)len + sizeof(DWORD) + len);
+    ulen = cpto8((const unsigned char *)name, len, buf.data());
+    alen = len;
+    memcpy(buf.data() + ulen + sizeof(DWORD), name, len);
   }
-  alt = (DWORD)alts.size() - 1;
+  DWORD a = (DWORD)alen;
+  memcpy(buf.data() + ulen, &a, sizeof a);
+  bool moved = form == T8;
+  name = store(buf.data(), ulen + sizeof a + alen);
+  len = (DWORD)ulen;
   form = TBOTH;
   return moved;
 }
@@ -484,7 +497,7 @@ void convert() {
   bool moved = false;
   for (DWORD id : pendkeys) {
     mkey &k = keys[id];
-    if (convertName(k.name, k.namelen, k.form, k.alt, buf, units)) {
+    if (convertName(k.name, k.namelen, k.form, buf, units)) {
       moved = true;
       if (k.parent != MRNONE)
         keys[k.parent].unsorted = true;
@@ -493,7 +506,7 @@ void convert() {
   }
   for (DWORD id : pendvals) {
     mval &r = vals[id];
-    moved |= convertName(r.name, r.namelen, r.form, r.alt, buf, units);
+    moved |= convertName(r.name, r.namelen, r.form, buf, units);
     if (r.dataform != DRAW)
       convertData(r, buf, units);
     r.pend = false;
@@ -514,8 +527,12 @@ void prepare() {
 }
 
 // A name as the calls hand it over.
-inline atext aname(const char *name, DWORD len, uint8_t form, DWORD alt) {
-  return form == TBOTH ? alts[alt] : atext{name, len};
+inline atext aname(const char *name, DWORD len, uint8_t form) {
+  if (form != TBOTH)
+    return atext{name, len};
+  DWORD n;
+  memcpy(&n, name + len, sizeof n);
+  return atext{name + len + sizeof n, n};
 }
 
 // Text handed to the calls, in the code page, as UTF-8 in buf (of three
@@ -542,7 +559,6 @@ void mrclear(void) {
   links.clear();
   pendkeys.clear();
   pendvals.clear();
-  alts.clear();
   textform = MRUTF8;
   chunks.clear();
   chunkleft = 0;
@@ -626,7 +642,6 @@ void setvalue(DWORD key, const char *name, size_t namelen, DWORD type, const voi
     r.name = store(name, namelen);
     r.next = MRNONE;
     r.form = formOf(name, namelen);
-    r.alt = MRNONE;
     v = vals.add(r);
     mkey &k = keys[key];
     if (k.lastval == MRNONE)
@@ -874,7 +889,7 @@ LONG RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD
   if (index >= key.nvals)
     return ERROR_NO_MORE_ITEMS;
   const mval &v = vals[valorder[key.valstart + index]];
-  atext vn = aname(v.name, v.namelen, v.form, v.alt);
+  atext vn = aname(v.name, v.namelen, v.form);
   // The name must leave room for its terminating zero.
   if (vn.n >= *namesize)
     return ERROR_MORE_DATA;
@@ -911,7 +926,7 @@ LONG RegEnumKeyExA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD
   if (index >= key.nkids)
     return ERROR_NO_MORE_ITEMS;
   const mkey &c = keys[kidorder[key.kidstart + index]];
-  atext cn = aname(c.name, c.namelen, c.form, c.alt);
+  atext cn = aname(c.name, c.namelen, c.form);
   if (cn.n >= *namesize)
     return ERROR_MORE_DATA;
   memcpy(name, cn.p, cn.n);

@@ -14,11 +14,27 @@ const rootkey rootkeys[MRNROOTS] = {
 
 bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
   size_t k = 0;
-  for (; k < alen && k < blen && ((a[k] | b[k]) & 0x80) == 0; k++)
-    if (fold(a[k]) != fold(b[k]))
+  if (alen == blen) {
+    // Names mostly come spelled the same; equal bytes are equal characters.
+    for (; k < alen; k++) {
+      unsigned char c = a[k], d = b[k];
+      if (c == d)
+        continue;
+      if ((c | d) & 0x80)
+        break;
+      if (fold(c) != fold(d))
+        return false;
+    }
+    if (k == alen)
+      return true;
+    k = 0;  // not ASCII: from the start, whole characters
+  } else {
+    for (; k < alen && k < blen && ((a[k] | b[k]) & 0x80) == 0; k++)
+      if (fold(a[k]) != fold(b[k]))
+        return false;
+    if ((k == alen || (a[k] & 0x80) == 0) && (k == blen || (b[k] & 0x80) == 0))
       return false;
-  if ((k == alen || (a[k] & 0x80) == 0) && (k == blen || (b[k] & 0x80) == 0))
-    return k == alen && k == blen;
+  }
   u8units x = {(const unsigned char *)a + k, (const unsigned char *)a + alen, 0};
   u8units y = {(const unsigned char *)b + k, (const unsigned char *)b + blen, 0};
   for (;;) {
