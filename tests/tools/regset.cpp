@@ -142,7 +142,13 @@ int main(int argc, char **argv) {
       status = 2;
       break;
     }
-    ret = RegSetValueExW(key, name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()));
+    // For string types RegSetValueExW adds a terminator the caller seems to
+    // have left out of the count: when the last character is not zero and a
+    // zero character follows the data in memory. Nonzero bytes after the data
+    // keep the count as given.
+    DWORD size = static_cast<DWORD>(data.size());
+    data.insert(data.end(), 3, 0xff);
+    ret = RegSetValueExW(key, name.c_str(), 0, type, data.data(), size);
     if (ret != ERROR_SUCCESS) {
       std::fprintf(stderr, "regset: cannot store %s in %s: error %ld\n", argv[i], argv[1], ret);
       status = 1;

@@ -14,9 +14,8 @@
 // direct. Exports list subkeys sorted already; a key whose subkeys came in
 // order is not sorted again.
 //
-// Names and string data are kept as the export recorded them: Unicode (names
-// and quoted strings in UTF-8, hex string data in UTF-16LE) or, from an 8-bit
-// export, bytes in the machine's code page. The "A" calls hand text over in
+// Names and string data are kept as the export recorded them: Unicode (in
+// UTF-8) or, from an 8-bit export, bytes in the machine's code page. The "A" calls hand text over in
 // that code page, which only the loaded registry tells (ACP under
 // SYSTEM\CurrentControlSet\Control\Nls\CodePage), so before the first call
 // after loading every text that is not plain ASCII is converted once: each
@@ -39,8 +38,8 @@ namespace {
 // convertName).
 enum { TASCII, TUTF8, T8, TBOTH };
 // What string data is in until it is converted: the bytes the calls hand
-// over, UTF-8, or UTF-16LE.
-enum { DRAW, DUTF8, DUTF16 };
+// over, or UTF-8.
+enum { DRAW, DUTF8 };
 
 struct atext {
   const char *p;
@@ -156,28 +155,24 @@ uint32_t hashName(DWORD parent, const char *name, size_t len) {
   return (uint32_t)((h ^ (h >> 29)) * 0x9e3779b97f4a7c15ull >> 32);
 }
 
-// Room for n bytes in the arena (n > 0).
-char *reserve(size_t n) {
+const char *store(const void *p, size_t n) {
+  if (n == 0)
+    return "";
   if (n > chunkleft) {
     size_t sz = n > CHUNK / 4 ? n : CHUNK;
     chunks.push_back(std::make_unique_for_overwrite<char[]>(sz));
     char *c = chunks.back().get();
-    if (sz != CHUNK)  // big items get a chunk of their own
+    if (sz != CHUNK) {  // big items get a chunk of their own
+      memcpy(c, p, n);
       return c;
+    }
     chunkpos = c;
     chunkleft = CHUNK;
   }
   char *at = chunkpos;
+  memcpy(at, p, n);
   chunkpos += n;
   chunkleft -= n;
-  return at;
-}
-
-const char *store(const void *p, size_t n) {
-  if (n == 0)
-    return "";
-  char *at = reserve(n);
-  memcpy(at, p, n);
   return at;
 }
 
@@ -406,10 +401,9 @@ unsigned findacp() {
   if (v == MRNONE)
     return CPFALLBACK;
   const mval &r = vals[v];
-  size_t step = r.dataform == DUTF16 ? 2 : 1;
   unsigned acp = 0;
   size_t n = 0;
-  for (; n < r.size && r.data[n] >= '0' && r.data[n] <= '9' && acp < 100000; n += step)
+  for (; n < r.size && r.data[n] >= '0' && r.data[n] <= '9' && acp < 100000; n++)
     acp = acp * 10 + (unsigned)(r.data[n] - '0');
   return acp;
 }
@@ -448,20 +442,12 @@ bool convertName(const char *&name, DWORD &len, uint8_t &form, std::vector<char>
 
 // String data in the code page, as the "A" calls hand it over. Wine's
 // RegEnumValueA and RegQueryValueExA, given UTF-16 data stored byte for byte
-// with RegSetValueExW, convert unit by unit, drop an odd last byte, add no
-// terminator the data lacks and keep zeros inside it (so "A\0B\0C" gives 2
-// bytes, "AB", and a lone surrogate gives '?'); we do the same.
+// with RegSetValueExW, convert unit by unit, add no terminator the data lacks
+// and keep zeros inside it (and drop an odd last byte, which the export
+// reader does before); we do the same.
 void convertData(mval &r, std::vector<char> &buf, std::vector<uint16_t> &units) {
-  size_t n;
-  if (r.dataform == DUTF8) {
-    units.resize(r.size);
-    n = u8to16(r.data, r.size, units.data());
-  } else {
-    n = r.size / 2;
-    units.resize(n);
-    for (size_t k = 0; k < n; k++)
-      units[k] = (uint16_t)((unsigned char)r.data[2 * k] | (unsigned char)r.data[2 * k + 1] << 8);
-  }
+  units.resize(r.size);
+  size_t n = u8to16(r.data, r.size, units.data());
   buf.resize(2 * n);
   size_t m = cpfrom16(units.data(), n, buf.data());
   r.data = store(buf.data(), m);
@@ -663,28 +649,10 @@ void setvalue(DWORD key, const char *name, size_t namelen, DWORD type, const voi
   r.size = (DWORD)size;
   if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
     dataform = DRAW;
-  const unsigned char *d = (const unsigned char *)data;
-  bool narrowed = false;
-  if (dataform == DUTF16 && size % 2 == 0) {
-    // Most UTF-16 text is ASCII: it is stored as it will be handed over.
-    size_t k = 0;
-    while (k < size && d[k] < 0x80 && d[k + 1] == 0)
-      k += 2;
-    if (k == size && size > 0) {
-      char *o = reserve(size / 2);
-      for (k = 0; k < size; k += 2)
-        o[k / 2] = (char)d[k];
-      r.data = o;
-      r.size = (DWORD)(size / 2);
-      narrowed = true;
-    }
-    if (k == size)
-      dataform = DRAW;
-  } else if (dataform == DUTF8 && isascii(data, size)) {
+  // ASCII text is stored as it will be handed over.
+  if (dataform == DUTF8 && isascii(data, size))
     dataform = DRAW;
-  }
-  if (!narrowed)
-    r.data = store(data, size);
+  r.data = store(data, size);
   r.dataform = (uint8_t)dataform;
   if (!r.pend && (dataform != DRAW || r.form == TUTF8 || r.form == T8)) {
     r.pend = true;
@@ -697,10 +665,6 @@ void setvalue(DWORD key, const char *name, size_t namelen, DWORD type, const voi
 
 void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
   setvalue(key, name, namelen, type, data, size, textform == MRACP ? DRAW : DUTF8);
-}
-
-void mrsetvaluew(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
-  setvalue(key, name, namelen, type, data, size, DUTF16);
 }
 
 void mrtextform(int form) {

@@ -46,8 +46,6 @@ void mrlink(DWORD parent, const char *name, size_t len, DWORD target);
 // MRACP); mrclear sets MRUTF8.
 void mrtextform(int form);
 void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size);
-// The same with string data in UTF-16LE, as an export records it.
-void mrsetvaluew(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size);
 void mrdelvalue(DWORD key, const char *name, size_t namelen);
 // Looks a value up; returns 0 when found, filling type, data and size.
 int mrgetvalue(DWORD key, const char *name, size_t namelen, DWORD *type, const char **data, size_t *size);

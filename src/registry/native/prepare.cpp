@@ -10,19 +10,29 @@
 #include "regfile.h"
 #include "registry.h"
 
+namespace {
+
+void skipped(unsigned long line, const char *expected, void *) {
+  fprintf(stderr, "comserial: line %lu: %s; skipped\n", line, expected);
+}
+
+}  // namespace
+
 int regprepare(void) {
   mrclear();
   // No standard input at all (closed) reads as an empty one.
   if (fcntl(0, F_GETFD) == -1 && errno == EBADF)
     return 0;
   if (isatty(0)) {
-    fputs("comserial: reading no registry export; feed one on standard input, e.g. comserial < export.reg\n",
-          stderr);
-    return 0;
+    fputs(
+        "comserial: no registry export read from a terminal; feed one on standard input, e.g. comserial < "
+        "export.reg\n",
+        stderr);
+    return 2;
   }
   unsigned long line = 0;
   char msg[160];
-  if (regloadfile(stdin, &line, msg, sizeof msg) != 0) {
+  if (regloadfile(stdin, &line, msg, sizeof msg, skipped) != 0) {
     fprintf(stderr, "comserial: line %lu: %s\n", line, msg);
     return 2;
   }

@@ -1,142 +1,152 @@
-// Reads a registry export into the in-memory registry.
+// Reads a registry export into the in-memory registry, line by line, by
+// regedit's rules: what it imports is read with its meaning, a line it would
+// skip is skipped (and reported), and only input that is no export at all
+// fails.
 //
-// The input is taken in chunks and decoded a chunk at a time into UTF-8 (or
-// passed through, for 8-bit text), with every line end turned into '\n'. The
-// parser pulls characters from that and keeps only what it is about to store:
-// a key path, a value name, a value's data. So neither the size of an export
-// nor the length of one of its lines costs more memory than the registry
-// itself will hold.
+// Each line is parsed where it lies in the input, in the input's own
+// encoding: 8-bit text a byte at a time, UTF-16LE a code unit (two bytes) at
+// a time. Only what is stored is decoded: a key path, a value name, a value's
+// data, each once, into the buffers handed to the registry. A file is read in
+// chunks, so an export costs no more memory than its longest line on top of
+// what the registry holds.
 //
 // Exports are often concatenated (`cat a.reg b.reg`), so each line start may
-// carry a byte-order mark again and switch the encoding; a header line with no
-// mark in front of it starts an 8-bit file.
+// carry a byte-order mark again and switch the encoding; a header line with
+// no mark in front of it starts an 8-bit file.
 #include "regfile.h"
 
-#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "memreg.h"
+#include "regtext.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
 enum { ENC8, ENCUTF8, ENCUTF16 };
 
-const size_t RAWSIZE = 65536;
-const size_t OUTSIZE = 65536;
+const size_t CHUNK = 65536;
 // Bytes a line start looks at: a byte-order mark, or an 8-bit header line
 // (with some blanks before it) after a UTF-16 export.
 const size_t LOOKAHEAD = 96;
 
-const char *const HEADER5 = "Windows Registry Editor Version 5.00";
-const char *const HEADER4 = "REGEDIT4";
+const char HEADER5[] = "Windows Registry Editor Version 5.00";
+const char HEADER4[] = "REGEDIT4";
+const char NOHEADER[] = "expected 'Windows Registry Editor Version 5.00' or 'REGEDIT4'";
 
-// A growable byte buffer, reused from line to line. A failed allocation
-// marks it bad and drops the bytes; whoever stores it checks.
 struct buf {
   char *p;
   size_t n, cap;
-  bool bad;
 };
 
-bool grow(buf *b, size_t need) {
+// A name of the last key path opened: where it ends in the path, its key.
+// The next path (usually a sibling or a child) reuses the names it shares.
+struct comp {
+  size_t end;
+  DWORD id;
+};
+
+struct rd {
+  // Input: a file read in chunks into in, or memory taken as it is.
+  FILE *f;
+  unsigned char *in;
+  size_t incap;
+  const unsigned char *p, *e;  // what is not read yet
+  bool eof;
+  int enc;  // the encoding from p on
+  bool cr;  // the last line ended with CR: a LF right after belongs to it
+  // The current line: n units (bytes, or UTF-16 code units) at s, without
+  // its line end and cut at a NUL.
+  const unsigned char *s;
+  size_t n;
+  unsigned long line;
+  // Loading.
+  const char *err;  // the input is not an export, or cannot be read
+  unsigned long errline;
+  regskipfn skip;
+  void *ctx;
+  bool halt;    // nothing more is read
+  bool haskey;  // a key line was seen
+  DWORD key;    // where values go; MRNONE when nowhere
+  buf name, data, text, path, prev;
+  comp *comps;
+  size_t ncomp, compcap;
+};
+
+bool fail(rd *r, unsigned long line, const char *msg) {
+  if (!r->err) {
+    r->err = msg;
+    r->errline = line;
+  }
+  return false;
+}
+
+void skipped(rd *r, unsigned long line, const char *what) {
+  if (r->skip)
+    r->skip(line, what, r->ctx);
+}
+
+// Makes room for need bytes in b; a failed allocation ends the load.
+bool reserve(rd *r, buf *b, size_t need) {
+  if (need <= b->cap)
+    return true;
   size_t cap = b->cap ? b->cap : 256;
-  while (cap < need) {
-    if (cap > SIZE_MAX / 2) {
-      b->bad = true;
-      return false;
-    }
+  while (cap < need && cap <= SIZE_MAX / 2)
     cap *= 2;
-  }
-  char *p = (char *)realloc(b->p, cap);
-  if (!p) {
-    b->bad = true;
-    return false;
-  }
+  char *p = cap >= need ? (char *)realloc(b->p, cap) : nullptr;
+  if (!p)
+    return fail(r, r->line, "out of memory");
   b->p = p;
   b->cap = cap;
   return true;
 }
 
-inline void put(buf *b, char c) {
-  if (b->n == b->cap && !grow(b, b->n + 1))
-    return;
-  b->p[b->n++] = c;
-}
+// Input.
 
-inline void putn(buf *b, const char *s, size_t n) {
-  if (n == 0 || (b->cap - b->n < n && !grow(b, b->n + n)))
-    return;
-  memcpy(b->p + b->n, s, n);
-  b->n += n;
-}
-
-// One component of the last key path opened, kept so that the next path
-// (usually a sibling or a child) finds its common prefix without lookups.
-struct comp {
-  size_t off, len;
-  DWORD id;
-};
-
-struct rd {
-  // Raw input: a file read in chunks, or memory taken as it is.
-  FILE *f;
-  bool nofile;
-  unsigned char *raw;
-  const unsigned char *rp, *re;
-  bool rawend;
-  // Decoding.
-  int mode;          // encoding from the current raw position on
-  int bmode;         // encoding of the text in out
-  bool atstart;      // the raw position is at a line start
-  bool cr;           // the last line ended with CR: a LF right after belongs to it
-  const char *derr;  // decoding error, reported once the text before it is parsed
-  char *out;
-  const char *p, *e;
-  // Parsing.
-  unsigned long line;
-  const char *err;
-  unsigned long errline;
-  char errbuf[96];
-  bool haskey;  // a key line was seen since the header
-  DWORD key;    // where values go; MRNONE after a deleted key
-  buf path, name, data;
-  int croot;
-  size_t ncomp;
-  buf ctext, comps;
-};
-
-inline bool hexdigit(int c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-inline unsigned hexval(int c) {
-  return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
-}
-
-// Decoding.
-
-void fill(rd *r) {
-  if (!r->f || r->rawend)
-    return;
-  size_t left = r->re - r->rp;
-  memmove(r->raw, r->rp, left);
-  size_t want = RAWSIZE - left;
-  size_t got = fread(r->raw + left, 1, want, r->f);
-  if (got < want) {
-    if (ferror(r->f))
-      r->derr = "could not read the input";
-    r->rawend = true;
+// Reads more of the file behind what is not read yet, which moves to the
+// front of the buffer (grown when it fills most of it). False when nothing
+// more came.
+bool readmore(rd *r) {
+  if (r->eof)
+    return false;
+  size_t left = r->e - r->p;
+  if (r->p != r->in)
+    memmove(r->in, r->p, left);
+  r->p = r->in;
+  r->e = r->in + left;
+  if (r->incap - left < CHUNK / 2) {
+    unsigned char *p = (unsigned char *)realloc(r->in, r->incap * 2);
+    if (!p) {
+      r->eof = true;
+      return fail(r, r->line, "out of memory");
+    }
+    r->in = p;
+    r->p = p;
+    r->e = p + left;
+    r->incap *= 2;
   }
-  r->rp = r->raw;
-  r->re = r->raw + left + got;
+  size_t want = r->incap - left;
+  size_t got = fread(r->in + left, 1, want, r->f);
+  if (got < want) {
+    r->eof = true;
+    if (ferror(r->f))
+      fail(r, r->line + 1, "could not read the input");
+  }
+  r->e += got;
+  return got > 0;
 }
 
 // Whether s starts (after blanks) with a header line written in 8 bits.
 bool rawheader(const unsigned char *s, const unsigned char *se) {
   while (s < se && (*s == ' ' || *s == '\t'))
     s++;
+  if (se - s < 2 || s[1] == 0)
+    return false;
   const char *h = s < se && *s == 'W' ? HEADER5 : HEADER4;
   size_t n = strlen(h);
   return (size_t)(se - s) >= n && memcmp(s, h, n) == 0;
@@ -145,11 +155,11 @@ bool rawheader(const unsigned char *s, const unsigned char *se) {
 // At a line start: finishes a CR LF, then looks for a byte-order mark or an
 // 8-bit header line, either of which sets the encoding from here on.
 void linestart(rd *r) {
-  if ((size_t)(r->re - r->rp) < LOOKAHEAD)
-    fill(r);
-  const unsigned char *s = r->rp, *se = r->re;
+  while ((size_t)(r->e - r->p) < LOOKAHEAD && readmore(r)) {
+  }
+  const unsigned char *s = r->p, *se = r->e;
   if (r->cr) {
-    if (r->mode == ENCUTF16) {
+    if (r->enc == ENCUTF16) {
       if (se - s >= 2 && s[0] == '\n' && s[1] == 0)
         s += 2;
     } else if (s < se && *s == '\n') {
@@ -159,580 +169,633 @@ void linestart(rd *r) {
   }
   if (se - s >= 2 && s[0] == 0xff && s[1] == 0xfe) {
     s += 2;
-    r->mode = ENCUTF16;
+    r->enc = ENCUTF16;
   } else if (se - s >= 3 && s[0] == 0xef && s[1] == 0xbb && s[2] == 0xbf) {
     s += 3;
-    r->mode = ENCUTF8;
-  } else if (r->mode != ENC8 && rawheader(s, se)) {
-    r->mode = ENC8;
+    r->enc = ENCUTF8;
+  } else if (r->enc != ENC8 && rawheader(s, se)) {
+    r->enc = ENC8;
   }
-  r->rp = s;
-  r->atstart = false;
+  r->p = s;
 }
 
-// Copies 8-bit (or UTF-8) text up to the end of the line, of the raw bytes at
-// hand or of the room in out.
-char *dec8(rd *r, char *o, char *oe) {
-  const unsigned char *s = r->rp;
-  size_t n = r->re - s;
-  if (n > (size_t)(oe - o))
-    n = oe - o;
-  const unsigned char *lim = s + n;
-  while (s < lim) {
-    unsigned char c = *s++;
-    if (c == '\r' || c == '\n') {
-      *o++ = '\n';
-      r->cr = c == '\r';
-      r->atstart = true;
+// Bytes from s up to the first line end (CR or LF), or up to se; *nul is set
+// to the bytes before the first NUL if there is one.
+size_t scan8(const unsigned char *s, const unsigned char *se, size_t *nul) {
+  const unsigned char *t = s;
+  for (; t < se; t++) {
+    if (*t > '\r')
+      continue;
+    if (*t == '\r' || *t == '\n')
       break;
+    if (*t == 0 && *nul == SIZE_MAX)
+      *nul = t - s;
+  }
+  return t - s;
+}
+
+// The same over UTF-16LE code units, up to the last whole one before se.
+size_t scan16(const unsigned char *s, const unsigned char *se, size_t *nul) {
+  const unsigned char *t = s;
+  for (;;) {
+#ifdef __SSE2__
+    // Eight units at a time while none of them is below '\r' + 1.
+    const __m128i cr = _mm_set1_epi16('\r'), zero = _mm_setzero_si128();
+    while (se - t >= 16) {
+      __m128i v = _mm_loadu_si128((const __m128i *)t);
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), zero)) != 0)
+        break;
+      t += 16;
     }
-    *o++ = (char)c;
-  }
-  r->rp = s;
-  return o;
-}
-
-inline char *put8(char *o, uint32_t c) {
-  if (c < 0x80) {
-    *o++ = (char)c;
-  } else if (c < 0x800) {
-    *o++ = (char)(0xc0 | c >> 6);
-    *o++ = (char)(0x80 | (c & 0x3f));
-  } else if (c < 0x10000) {
-    *o++ = (char)(0xe0 | c >> 12);
-    *o++ = (char)(0x80 | ((c >> 6) & 0x3f));
-    *o++ = (char)(0x80 | (c & 0x3f));
-  } else {
-    *o++ = (char)(0xf0 | c >> 18);
-    *o++ = (char)(0x80 | ((c >> 12) & 0x3f));
-    *o++ = (char)(0x80 | ((c >> 6) & 0x3f));
-    *o++ = (char)(0x80 | (c & 0x3f));
-  }
-  return o;
-}
-
-// Converts UTF-16LE text to UTF-8 up to the end of the line. Stops early,
-// leaving the rest, when a surrogate pair straddles the raw bytes at hand.
-char *dec16(rd *r, char *o, char *oe) {
-  const unsigned char *s = r->rp, *se = r->re;
-  while (se - s >= 2 && oe - o >= 4) {
-    // Most of an export is plain ASCII: take four characters at once while
-    // none of them is a line end or beyond ASCII.
-    if (std::endian::native == std::endian::little && se - s >= 8) {
+#endif
+    // Four units at a time while none of them is below '\r' + 1.
+    while (se - t >= 8) {
       uint64_t w;
-      memcpy(&w, s, 8);
+      memcpy(&w, t, 8);
       const uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
-      uint64_t cr = w ^ 0x000d000d000d000dull, lf = w ^ 0x000a000a000a000aull;
-      if ((w & 0xff80ff80ff80ff80ull) == 0 && ((cr - ones) & ~cr & tops) == 0 &&
-          ((lf - ones) & ~lf & tops) == 0) {
-        o[0] = (char)w;
-        o[1] = (char)(w >> 16);
-        o[2] = (char)(w >> 32);
-        o[3] = (char)(w >> 48);
-        o += 4;
-        s += 8;
-        continue;
-      }
-    }
-    uint32_t c = s[0] | (uint32_t)s[1] << 8;
-    if (c < 0x80) {
-      s += 2;
-      if (c == '\r' || c == '\n') {
-        *o++ = '\n';
-        r->cr = c == '\r';
-        r->atstart = true;
+      if (((w - ones * 14) & ~w & tops) != 0)
         break;
-      }
-      *o++ = (char)c;
-      continue;
+      t += 8;
     }
-    if (c - 0xd800 < 0x800) {
-      if (c >= 0xdc00) {
-        r->derr = "expected valid UTF-16 text, found an unpaired low surrogate";
-        break;
-      }
-      if (se - s < 4) {
-        if (r->rawend)
-          r->derr = "expected valid UTF-16 text, found an unpaired high surrogate";
-        break;
-      }
-      uint32_t d = s[2] | (uint32_t)s[3] << 8;
-      if (d - 0xdc00 >= 0x400) {
-        r->derr = "expected valid UTF-16 text, found an unpaired high surrogate";
-        break;
-      }
-      c = 0x10000 + ((c - 0xd800) << 10) + (d - 0xdc00);
-      s += 2;
-    }
-    s += 2;
-    o = put8(o, c);
-  }
-  r->rp = s;
-  return o;
-}
-
-// Decodes the next piece of text into out. False at the end of the input, or
-// at a decoding error (r->derr), once all text before it has been handed out.
-// A piece never spans a change of encoding, so bmode tells the encoding of
-// every character in it.
-bool more(rd *r) {
-  char *o = r->out, *oe = r->out + OUTSIZE;
-  r->bmode = r->mode;
-  while (!r->derr) {
-    if (r->atstart) {
-      linestart(r);
-      if (r->mode != r->bmode) {
-        if (o > r->out)
-          break;
-        r->bmode = r->mode;
-      }
-      continue;
-    }
-    if (oe - o < 4)
+    if (se - t < 2)
       break;
-    size_t avail = r->re - r->rp;
-    if (avail < 4 && !r->rawend) {
-      fill(r);
-      continue;
-    }
-    if (avail == 0)
+    unsigned c = t[0] | t[1] << 8;
+    if (c == '\r' || c == '\n')
       break;
-    if (r->mode != ENCUTF16) {
-      o = dec8(r, o, oe);
-    } else if (avail < 2) {
-      r->rp = r->re;
-      r->derr = "expected UTF-16 text to end on a whole character, found an odd byte";
-    } else {
-      o = dec16(r, o, oe);
-    }
+    if (c == 0 && *nul == SIZE_MAX)
+      *nul = t - s;
+    t += 2;
   }
-  r->p = r->out;
-  r->e = o;
-  return o > r->out;
+  return t - s;
 }
 
-// Parsing. Every function leaves the '\n' that ends its line for the main
-// loop, except where a hex list continues on the next line.
-
-inline int peek(rd *r) {
-  if (r->p == r->e && !more(r))
-    return -1;
-  return (unsigned char)*r->p;
-}
-
-inline int blanks(rd *r) {
-  for (;;) {
-    int c = peek(r);
-    if (c != ' ' && c != '\t')
-      return c;
-    r->p++;
-  }
-}
-
-// Moves to the end of the line (onto its '\n', or the end of the input).
-void toeol(rd *r) {
-  for (;;) {
-    const char *s = (const char *)memchr(r->p, '\n', r->e - r->p);
-    if (s) {
-      r->p = s;
-      return;
-    }
-    r->p = r->e;
-    if (peek(r) < 0)
-      return;
-  }
-}
-
-bool failat(rd *r, unsigned long line, const char *msg) {
-  if (r->err)
+// Reads the next line into r->s and r->n. False at the end of the input.
+bool nextline(rd *r) {
+  if (r->halt)
     return false;
-  // Text cut short by bad UTF-16 shows up as a syntax error; name the cause.
-  if (r->derr) {
-    msg = r->derr;
-    line = r->line;
+  linestart(r);
+  size_t w = r->enc == ENCUTF16 ? 2 : 1;
+  size_t len = 0, nul = SIZE_MAX;
+  bool end;  // the line has its line end
+  for (;;) {
+    const unsigned char *s = r->p + len;
+    size_t at = SIZE_MAX;
+    size_t k = w == 2 ? scan16(s, r->e, &at) : scan8(s, r->e, &at);
+    if (at != SIZE_MAX && nul == SIZE_MAX)
+      nul = len + at;
+    len += k;
+    end = (size_t)(r->e - r->p) >= len + w;
+    if (end || !readmore(r))
+      break;
   }
-  r->err = msg;
-  r->errline = line;
-  return false;
-}
-
-bool fail(rd *r, const char *msg) {
-  return failat(r, r->line, msg);
-}
-
-// Accepts the end of a line, blanks and a ';' comment included.
-bool endline(rd *r, const char *msg) {
-  int c = blanks(r);
-  if (c == ';')
-    toeol(r);
-  else if (c >= 0 && c != '\n')
-    return fail(r, msg);
+  if (!end && len == 0) {
+    r->p = r->e;  // an odd byte after the last UTF-16 unit is no text
+    return false;
+  }
+  r->s = r->p;
+  r->n = len / w;
+  r->p += len;
+  if (end) {
+    r->cr = *r->p == '\r';
+    r->p += w;
+  }
+  r->line++;
+  // A NUL ends the text, as it ends regedit's import: the line holding it
+  // is incomplete, and nothing after it is read.
+  if (nul < len) {
+    r->halt = true;
+    if (r->line > 1)
+      skipped(r, r->line, "expected no NUL character (nothing from here on is read)");
+    return r->line == 1;
+  }
   return true;
 }
 
-bool literal(rd *r, const char *s) {
-  for (; *s; s++) {
-    if (peek(r) != (unsigned char)*s)
+// Parsing, over units of W bytes: 1 for 8-bit text, 2 for UTF-16LE.
+
+template <int W>
+inline uint32_t at(const unsigned char *s, size_t i) {
+  if constexpr (W == 1)
+    return s[i];
+  else
+    return s[2 * i] | (uint32_t)s[2 * i + 1] << 8;
+}
+
+inline bool isblank(uint32_t c) {
+  return c == ' ' || c == '\t';
+}
+
+constexpr bool ishex(uint32_t c) {
+  return (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+}
+
+constexpr uint32_t hexval(uint32_t c) {
+  return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+}
+
+// Each byte's value as a hex digit, or 0x10.
+struct hextable {
+  unsigned char v[256];
+  constexpr hextable() : v() {
+    for (int c = 0; c < 256; c++)
+      v[c] = ishex(c) ? hexval(c) : 0x10;
+  }
+};
+constexpr hextable HEXTAB;
+const unsigned char *const HEXVAL = HEXTAB.v;
+
+template <int W>
+size_t blanks(const unsigned char *s, size_t n, size_t i) {
+  while (i < n && isblank(at<W>(s, i)))
+    i++;
+  return i;
+}
+
+// Whether the line holds from i on nothing but blanks and perhaps a comment.
+template <int W>
+bool rest(const unsigned char *s, size_t n, size_t i) {
+  i = blanks<W>(s, n, i);
+  return i == n || at<W>(s, i) == ';';
+}
+
+// Whether the line from i on is a header line.
+template <int W>
+bool header(const unsigned char *s, size_t n, size_t i) {
+  const char *h = i < n && at<W>(s, i) == 'W' ? HEADER5 : HEADER4;
+  size_t k = 0;
+  for (; h[k] && i < n; k++, i++)
+    if (at<W>(s, i) != (unsigned char)h[k])
       return false;
-    r->p++;
+  return !h[k] && i == n;
+}
+
+// Appends the text of units from to to, as UTF-8, to b.
+template <int W>
+bool decode(rd *r, const unsigned char *s, size_t from, size_t to, buf *b) {
+  if (to == from)
+    return true;
+  if (!reserve(r, b, b->n + (to - from) * (W == 1 ? 1 : 3)))
+    return false;
+  if constexpr (W == 1) {
+    memcpy(b->p + b->n, s + from, to - from);
+    b->n += to - from;
+  } else {
+    b->n += utf16to8(s + 2 * from, to - from, b->p + b->n);
   }
   return true;
 }
 
-bool header(rd *r) {
-  int c = peek(r);
-  if (!(c == 'W' && literal(r, HEADER5)) && !(c == 'R' && literal(r, HEADER4)))
-    return false;
-  c = blanks(r);
-  return c < 0 || c == '\n';
-}
+const long UNTERMINATED = -1, BADESCAPE = -2;
 
-// A quoted name or string, with its escapes, into b.
-bool quoted(rd *r, buf *b, const char *unterminated) {
-  r->p++;
+// A quoted name or string from i (after its opening quote), with its
+// escapes, into b. Returns the index after the closing quote, UNTERMINATED
+// or BADESCAPE. A backslash before any other character than n, r or 0
+// stands for that character.
+template <int W>
+long quoted(rd *r, const unsigned char *s, size_t n, size_t i, buf *b) {
   b->n = 0;
-  for (;;) {
-    const char *s = r->p, *e = r->e;
-    while (s < e && *s != '"' && *s != '\\' && *s != '\n')
-      s++;
-    putn(b, r->p, s - r->p);
-    r->p = s;
-    int c = peek(r);
-    if (c == '"') {
-      r->p++;
-      return true;
+  size_t from = i;
+  for (; i < n; i++) {
+    if constexpr (W == 2) {
+#ifdef __SSE2__
+      // Eight units at a time while none is a quote or a backslash.
+      const __m128i q = _mm_set1_epi16('"'), e = _mm_set1_epi16('\\');
+      while (i + 8 <= n) {
+        __m128i v = _mm_loadu_si128((const __m128i *)(s + 2 * i));
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, q), _mm_cmpeq_epi16(v, e))) != 0)
+          break;
+        i += 8;
+      }
+#endif
+      // Four units at a time while none is a quote or a backslash.
+      const uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
+      while (i + 4 <= n) {
+        uint64_t w, q, e;
+        memcpy(&w, s + 2 * i, 8);
+        q = w ^ (ones * '"');
+        e = w ^ (ones * '\\');
+        if ((((q - ones) & ~q) | ((e - ones) & ~e)) & tops)
+          break;
+        i += 4;
+      }
+      if (i == n)
+        break;
     }
-    if (c < 0 || c == '\n')
-      return fail(r, unterminated);
+    uint32_t c = at<W>(s, i);
+    if (c == '"') {
+      if (!decode<W>(r, s, from, i, b))
+        return UNTERMINATED;
+      return (long)i + 1;
+    }
     if (c != '\\')
       continue;
-    r->p++;
-    c = peek(r);
-    if (c < 0 || c == '\n')
-      return fail(r, unterminated);
-    switch (c) {
-      case '\\':
-      case '"':
-        put(b, (char)c);
-        break;
-      case 'n':
-        put(b, '\n');
-        break;
-      case 'r':
-        put(b, '\r');
-        break;
-      default:
-        return fail(r, "expected \\\\, \\\", \\n or \\r after a backslash");
+    if (!decode<W>(r, s, from, i, b))
+      return UNTERMINATED;
+    if (++i == n)
+      return UNTERMINATED;
+    c = at<W>(s, i);
+    from = i;
+    if (c == '0')
+      return BADESCAPE;
+    if (c == 'n' || c == 'r') {
+      if (!reserve(r, b, b->n + 1))
+        return UNTERMINATED;
+      b->p[b->n++] = c == 'n' ? '\n' : '\r';
+      from = i + 1;
     }
-    r->p++;
   }
+  return UNTERMINATED;
 }
 
-// Opens (creating it and its parents) or deletes the key a path names. The
-// path is the root's name, then components separated by backslashes; empty
-// components, as a trailing backslash makes, are skipped.
-bool openkey(rd *r, const char *s, size_t n, bool del) {
-  size_t k = nameend(s, n, 0);
-  int root = rootbyname(s, k);
-  if (root < 0)
-    return fail(r, "expected a root key such as HKEY_LOCAL_MACHINE after '['");
-  s += k;
-  n -= k;
-  DWORD id = mrroot(root);
-  r->haskey = true;
-  if (del) {
-    // Deleting a missing key is no error. Roots stay.
-    for (size_t i = 0; i < n && id != MRNONE;) {
-      while (i < n && s[i] == '\\')
-        i++;
-      size_t j = nameend(s, n, i);
-      if (j > i)
-        id = mrfind(id, s + i, j - i);
-      i = j;
+// A number in hex from i, as regedit reads one: blanks, a sign, a 0x, any
+// number of digits. Returns the index after it, or i when there is none;
+// *over tells a value it refuses (beyond 32 bits, or negative).
+template <int W>
+size_t number(const unsigned char *s, size_t n, size_t i, uint32_t *v, bool *over) {
+  size_t k = i;
+  while (k < n && (isblank(at<W>(s, k)) || at<W>(s, k) == '\v' || at<W>(s, k) == '\f'))
+    k++;
+  bool neg = false;
+  if (k < n && (at<W>(s, k) == '-' || at<W>(s, k) == '+'))
+    neg = at<W>(s, k++) == '-';
+  if (k + 2 < n && at<W>(s, k) == '0' && (at<W>(s, k + 1) | 0x20) == 'x' && ishex(at<W>(s, k + 2)))
+    k += 2;
+  uint64_t x = 0;
+  size_t d = k;
+  for (; d < n && ishex(at<W>(s, d)); d++)
+    if ((x = x << 4 | hexval(at<W>(s, d))) > 0xffffffffu)
+      x = 0x100000000ull;
+  // regedit takes no negative number but -0.
+  *over = x > 0xffffffffu || (neg && x != 0);
+  *v = *over ? 0xffffffffu : (uint32_t)x;
+  return d == k ? i : d;
+}
+
+const char *const BADHEX = "expected hex bytes (00 to ff) separated by commas";
+
+const char *const BADEND = "expected end of line or a comment after '\\'";
+
+// Hex bytes separated by commas, from i, appended to r->data. Returns what
+// was expected if the line is bad, else null, and sets *more when it ends
+// in a backslash that continues the list on the next line.
+template <int W>
+const char *hexbytes(rd *r, const unsigned char *s, size_t n, size_t i, bool *more) {
+  buf *d = &r->data;
+  *more = false;
+  if (!reserve(r, d, d->n + n / 2 + 1))
+    return nullptr;
+  while (i < n) {
+    // Bytes as regedit writes them, two digits and a comma, need none of
+    // the checks below.
+    if constexpr (W == 2) {
+      while (i + 4 <= n) {
+        uint64_t w;
+        memcpy(&w, s + 2 * i, 8);
+        unsigned hi = HEXVAL[w & 0xff], lo = HEXVAL[(w >> 16) & 0xff];
+        if ((w & 0x0000ff00ff00ff00ull) != 0 || ((w >> 32) & 0xff) != ',' || ((hi | lo) & 0x10))
+          break;
+        d->p[d->n++] = (char)(hi << 4 | lo);
+        i += 3;
+      }
     }
-    if (id != MRNONE)
-      mrdelkey(id);
-    r->croot = -1;
-    r->ncomp = 0;
-    r->key = MRNONE;
-    return true;
-  }
-  bool same = r->croot == root;
-  size_t c = 0;
-  for (size_t i = 0; i < n;) {
-    while (i < n && s[i] == '\\')
-      i++;
-    size_t j = nameend(s, n, i);
-    if (j == i)
+    while (i + 2 < n && ishex(at<W>(s, i)) && ishex(at<W>(s, i + 1)) && at<W>(s, i + 2) == ',') {
+      d->p[d->n++] = (char)(hexval(at<W>(s, i)) << 4 | hexval(at<W>(s, i + 1)));
+      i += 3;
+    }
+    if (i == n)
       break;
-    if ((c + 1) * sizeof(comp) > r->comps.cap && !grow(&r->comps, (c + 1) * sizeof(comp)))
-      return fail(r, "out of memory");
-    comp *cp = (comp *)r->comps.p + c;
-    if (same && c < r->ncomp && samefold(r->ctext.p + cp->off, cp->len, s + i, j - i)) {
-      id = cp->id;
-    } else {
-      same = false;
-      id = mrkey(id, s + i, j - i);
+    uint32_t v;
+    bool over;
+    size_t e = number<W>(s, n, i, &v, &over);
+    if (e == i) {
+      e = blanks<W>(s, n, i);
+      if (e < n && at<W>(s, e) == '\\') {
+        *more = true;
+        return rest<W>(s, n, e + 1) ? nullptr : BADEND;
+      }
+      return e < n && at<W>(s, e) == ';' ? nullptr : BADHEX;
     }
-    cp->off = i;
-    cp->len = j - i;
-    cp->id = id;
-    c++;
-    i = j;
+    if (over || v > 0xff)
+      return BADHEX;
+    d->p[d->n++] = (char)v;
+    if (e < n && at<W>(s, e) != ',')
+      return rest<W>(s, n, e) ? nullptr : BADHEX;
+    i = e + 1;
   }
-  r->ctext.n = 0;
-  putn(&r->ctext, s, n);
-  r->croot = r->ctext.bad ? -1 : root;
-  r->ncomp = c;
-  r->key = id;
+  return nullptr;
+}
+
+// The hex data of a value from i, running on over the lines that follow
+// while a line ends in a backslash; blank and comment lines between them are
+// passed over. Returns what was expected, or null.
+template <int W>
+const char *hexdata(rd *r, size_t i) {
+  r->data.n = 0;
+  bool more;
+  if (i == r->n)
+    return nullptr;
+  const char *why = hexbytes<W>(r, r->s, r->n, i, &more);
+  int enc = r->enc;
+  while (more && !why && !r->err) {
+    if (!nextline(r))
+      return nullptr;  // a backslash at the end of the input ends the data
+    if (r->enc != enc)
+      return "expected hex bytes in the same encoding on the line after '\\'";
+    size_t k = blanks<W>(r->s, r->n, 0);
+    if (k == r->n || at<W>(r->s, k) == ';')
+      continue;
+    if (!ishex(at<W>(r->s, k)))
+      return "expected hex bytes on the line after '\\'";
+    why = hexbytes<W>(r, r->s, r->n, k, &more);
+  }
+  return why;
+}
+
+// "dword:" data: one to eight hex digits.
+template <int W>
+const char *dword(rd *r, const unsigned char *s, size_t n, size_t i) {
+  const char *why = "expected 1 to 8 hex digits after 'dword:'";
+  i = blanks<W>(s, n, i);
+  if (i == n)
+    return why;
+  uint32_t v = 0;
+  size_t k = i;
+  for (; k < n && ishex(at<W>(s, k)); k++)
+    v = v << 4 | hexval(at<W>(s, k));
+  if (k - i > 8 || (k == i && !rest<W>(s, n, k)))
+    return why;
+  if (!rest<W>(s, n, k))
+    return "expected end of line or a comment after the dword";
+  if (!reserve(r, &r->data, 4))
+    return nullptr;
+  for (int b = 0; b < 4; b++)
+    r->data.p[b] = (char)(v >> (8 * b));
+  r->data.n = 4;
+  return nullptr;
+}
+
+// A string's data: its text and a terminating zero.
+template <int W>
+const char *string(rd *r, const unsigned char *s, size_t n, size_t i) {
+  long e = quoted<W>(r, s, n, i, &r->data);
+  if (r->err)
+    return nullptr;
+  if (e == BADESCAPE)
+    return "expected no \\0 in the string";
+  if (e == UNTERMINATED)
+    return "expected '\"' to end the string";
+  if (!rest<W>(s, n, (size_t)e))
+    return "expected end of line or a comment after the string";
+  if (!reserve(r, &r->data, r->data.n + 1))
+    return nullptr;
+  r->data.p[r->data.n++] = 0;
+  return nullptr;
+}
+
+bool tag(const unsigned char *s, size_t n, size_t i, const char *t, int w) {
+  for (; *t; t++, i++)
+    if (i >= n || (w == 1 ? s[i] : at<2>(s, i)) != (unsigned char)*t)
+      return false;
   return true;
 }
 
-// Names and strings of an 8-bit export are in the machine's code page.
-void textform(rd *r) {
-  mrtextform(r->bmode == ENC8 ? MRACP : MRUTF8);
+// hex(type): the type in hex, at most ffffffff, as regedit reads it (no
+// 0x right after the parenthesis). Returns the index after the colon, or 0.
+template <int W>
+size_t hextype(const unsigned char *s, size_t n, size_t i, DWORD *type) {
+  if (i == n || (i + 1 < n && (at<W>(s, i + 1) | 0x20) == 'x'))
+    return 0;
+  uint32_t v;
+  bool over;
+  size_t e = number<W>(s, n, i, &v, &over);
+  if (over || e + 1 >= n || at<W>(s, e) != ')' || at<W>(s, e + 1) != ':')
+    return 0;
+  *type = v;
+  return e + 2;
 }
 
-bool keyline(rd *r) {
-  textform(r);
-  r->p++;
-  bool del = peek(r) == '-';
-  if (del)
-    r->p++;
-  buf *b = &r->path;
-  b->n = 0;
-  for (;;) {
-    const char *s = (const char *)memchr(r->p, '\n', r->e - r->p);
-    const char *e = s ? s : r->e;
-    putn(b, r->p, e - r->p);
-    r->p = e;
-    if (s || peek(r) < 0)
-      break;
-  }
-  if (b->bad)
-    return fail(r, "out of memory");
-  // Key names may hold ']' themselves: the name ends at the ']' that only
-  // blanks or a comment follow.
-  size_t end = 0;
-  bool found = false;
-  for (size_t i = 0; i < b->n && !found; i++) {
-    if (b->p[i] != ']')
-      continue;
-    size_t j = i + 1;
-    while (j < b->n && (b->p[j] == ' ' || b->p[j] == '\t'))
-      j++;
-    if (j == b->n || b->p[j] == ';') {
-      end = i;
-      found = true;
-    }
-  }
-  if (!found)
-    return fail(r, "expected ']' at the end of the key line");
-  return openkey(r, b->p, end, del);
-}
-
-// "hex:" data: bytes of one or two hex digits, separated by commas, running
-// on over lines that end in ",\".
-bool hexlist(rd *r) {
+// Text types hold UTF-16LE in a Unicode export, as regedit reads them, and
+// are stored as the UTF-8 the "A" calls hand back: whole characters, as they
+// convert an odd byte count. A UTF-8 export (with its mark) is one re-saved
+// from a Unicode one, so its hex text is UTF-16LE too; in an 8-bit export the
+// bytes are the text as it is.
+const buf *astext(rd *r, int enc, DWORD type) {
   buf *d = &r->data;
-  d->n = 0;
-  bool cont = false;
-  int c = blanks(r);
-  for (;;) {
-    // Bytes as regedit writes them, two digits and a comma with another
-    // byte after it, need none of the checks below.
-    while (c >= 0 && r->e - r->p >= 4 && hexdigit(r->p[0]) && hexdigit(r->p[1]) && r->p[2] == ',' &&
-           hexdigit(r->p[3])) {
-      put(d, (char)(hexval(r->p[0]) << 4 | hexval(r->p[1])));
-      r->p += 3;
-      c = (unsigned char)*r->p;
-      cont = false;
-    }
-    if (c == '\\') {
-      r->p++;
-      if (!endline(r, "expected end of line after '\\'"))
-        return false;
-      if (peek(r) < 0)
-        return fail(r, "expected a continuation line after '\\'");
-      r->p++;
-      r->line++;
-      c = blanks(r);
-      if (c < 0)
-        return failat(r, r->line - 1, "expected a continuation line after '\\'");
-      cont = true;
-    } else if (!cont && (c < 0 || c == '\n' || c == ';')) {
-      break;  // empty, or a trailing comma
-    }
-    if (!hexdigit(c))
-      return fail(r, cont ? "expected a hex byte on the continuation line" : "expected a hex byte");
-    unsigned v = hexval(c);
-    r->p++;
-    c = peek(r);
-    if (hexdigit(c)) {
-      v = v << 4 | hexval(c);
-      r->p++;
-      if (hexdigit(peek(r)))
-        return fail(r, "expected a hex byte of at most two digits (00 to ff)");
-    }
-    put(d, (char)v);
-    c = blanks(r);
-    if (c < 0 || c == '\n' || c == ';')
-      break;
-    if (c != ',')
-      return fail(r, "expected ',' or end of line after hex byte");
-    r->p++;
-    c = blanks(r);
-    cont = false;
-  }
-  return endline(r, "expected end of line after hex data");
+  if (enc == ENC8 || (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ))
+    return d;
+  buf *t = &r->text;
+  if (!reserve(r, t, d->n / 2 * 3 + 1))
+    return nullptr;
+  t->n = utf16to8((const unsigned char *)d->p, d->n / 2, t->p);
+  return t;
 }
 
-bool value(rd *r, int first) {
+// A value's data from i: its type, and in *d the bytes to store. Returns what
+// was expected, or null.
+template <int W>
+const char *data(rd *r, size_t i, DWORD *type, const buf **d) {
+  const unsigned char *s = r->s;
+  size_t n = r->n;
+  int enc = r->enc;  // this line's, before continuation lines are read
+  *d = &r->data;
+  if (i < n && at<W>(s, i) == '"') {
+    *type = REG_SZ;
+    return string<W>(r, s, n, i + 1);
+  }
+  if (tag(s, n, i, "dword:", W)) {
+    *type = REG_DWORD;
+    return dword<W>(r, s, n, i + 6);
+  }
+  size_t k;
+  if (tag(s, n, i, "hex:", W)) {
+    *type = REG_BINARY;
+    k = i + 4;
+  } else if (tag(s, n, i, "hex(", W)) {
+    k = hextype<W>(s, n, i + 4, type);
+    if (!k)
+      return "expected hex(type): with the type in hex, at most ffffffff";
+  } else {
+    return "expected \"string\", dword:, hex: or hex(type): after '='";
+  }
+  const char *why = hexdata<W>(r, k);
+  if (!why && !r->err)
+    *d = astext(r, enc, *type);
+  return why;
+}
+
+// A value line, from i (after the '"' of its name, or after '@').
+template <int W>
+void value(rd *r, size_t i, bool dflt) {
+  const unsigned char *s = r->s;
+  size_t n = r->n;
   unsigned long vline = r->line;
-  textform(r);
-  if (!r->haskey)
-    return fail(r, "expected a [key] line before the first value");
   buf *name = &r->name;
-  if (first == '@') {
-    r->p++;
-    name->n = 0;
-  } else if (!quoted(r, name, "expected '\"' to end the value name")) {
-    return false;
+  name->n = 0;
+  if (!dflt) {
+    long e = quoted<W>(r, s, n, i, name);
+    if (e < 0) {
+      if (!r->err)
+        skipped(r, vline,
+                e == BADESCAPE ? "expected no \\0 in the value name" : "expected '\"' to end the value name");
+      return;
+    }
+    i = (size_t)e;
   }
-  if (blanks(r) != '=')
-    return fail(r, first == '@' ? "expected '=' after '@'" : "expected '=' after the value name");
-  r->p++;
-  int c = blanks(r);
-  buf *d = &r->data;
-  DWORD type;
-  bool wide = false;
-  if (c == '-') {
-    r->p++;
-    if (!endline(r, "expected end of line after '-'"))
-      return false;
+  i = blanks<W>(s, n, i);
+  if (i == n || at<W>(s, i) != '=')
+    return skipped(r, vline, dflt ? "expected '=' after '@'" : "expected '=' after the value name");
+  i = blanks<W>(s, n, i + 1);
+  while (n > i && isblank(at<W>(s, n - 1)))
+    n--;
+  r->n = n;
+  if (!r->haskey)
+    return skipped(r, vline, "expected a [key] line before the first value");
+  if (i < n && at<W>(s, i) == '-') {
+    if (!rest<W>(s, n, i + 1))
+      return skipped(r, vline, "expected end of line or a comment after '-'");
     if (r->key != MRNONE)
       mrdelvalue(r->key, name->p, name->n);
-    return true;
+    return;
   }
-  if (c == '"') {
-    if (!quoted(r, d, "expected '\"' to end the string"))
-      return false;
-    put(d, 0);  // the terminating zero is stored and counted
-    if (!endline(r, "expected end of line after the string"))
-      return false;
-    type = REG_SZ;
-  } else {
-    char tag[8];
-    size_t n = 0;
-    while (n < sizeof tag && ((c | 0x20) >= 'a' && (c | 0x20) <= 'z')) {
-      tag[n++] = (char)c;
-      r->p++;
-      c = peek(r);
-    }
-    if (samefold(tag, n, "DWORD", 5) && c == ':') {
-      r->p++;
-      c = blanks(r);
-      uint32_t v = 0;
-      int digits = 0;
-      while (hexdigit(c)) {
-        if (++digits > 8)
-          return fail(r, "expected at most 8 hex digits after 'dword:'");
-        v = v << 4 | hexval(c);
-        r->p++;
-        c = peek(r);
-      }
-      if (digits == 0)
-        return fail(r, "expected 1 to 8 hex digits after 'dword:'");
-      if (!endline(r, "expected end of line after the dword"))
-        return false;
-      d->n = 0;
-      for (int i = 0; i < 4; i++)
-        put(d, (char)(v >> (8 * i)));
-      type = REG_DWORD;
-    } else if (samefold(tag, n, "HEX", 3) && (c == ':' || c == '(')) {
-      type = REG_BINARY;
-      if (c == '(') {
-        r->p++;
-        uint64_t t = 0;
-        int digits = 0;
-        for (c = peek(r); hexdigit(c); c = peek(r)) {
-          t = t << 4 | hexval(c);
-          if (++digits > 8 || t > 0xffffffffu)
-            return fail(r, "expected a type of at most ffffffff in hex(type):");
-          r->p++;
-        }
-        if (digits == 0 || c != ')')
-          return fail(r, "expected hex(type): with the type in hex");
-        r->p++;
-        if (peek(r) != ':')
-          return fail(r, "expected ':' after hex(type)");
-        type = (DWORD)t;
-      }
-      int mode = r->bmode;  // still this line's: the ':' is not taken yet
-      r->p++;
-      if (!hexlist(r))
-        return false;
-      // Text types hold UTF-16LE in a Unicode export, as regedit reads them,
-      // and are stored so. A UTF-8 export (with its mark) is one that was
-      // re-saved from a Unicode one, so its hex text is UTF-16LE too; in an
-      // 8-bit export the bytes are the text as it is.
-      if (mode != ENC8 && (type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ)) {
-        if (d->n % 2) {
-          snprintf(r->errbuf, sizeof r->errbuf,
-                   "expected an even number of bytes of UTF-16 text in hex(%x):", (unsigned)type);
-          return failat(r, vline, r->errbuf);
-        }
-        wide = true;
-      }
-    } else {
-      return fail(r, "expected \"string\", dword:, hex: or hex(type): after '='");
-    }
-  }
-  if (d->bad || name->bad)
-    return fail(r, "out of memory");
+  DWORD type;
+  const buf *d;
+  const char *why = data<W>(r, i, &type, &d);
+  if (r->err)
+    return;
+  if (why)
+    return skipped(r, vline, why);
   if (r->key != MRNONE)
-    (wide ? mrsetvaluew : mrsetvalue)(r->key, name->p, name->n, type, d->p, d->n);
-  return true;
+    mrsetvalue(r->key, name->p, name->n, type, d->p, d->n);
 }
 
-bool parse(rd *r) {
-  bool seen = false;  // a header line
-  for (;;) {
-    int c = blanks(r);
-    if (c < 0)
-      break;
-    if (c == '\n') {
-      r->p++;
-      r->line++;
-      continue;
+// Opens (creating it and its parents) the key a path names, and makes it the
+// one values go to. The names the path shares with the last one opened are
+// not looked up again.
+void openkey(rd *r, const char *s, size_t n) {
+  r->key = MRNONE;
+  buf *prev = &r->prev;
+  size_t lim = n < prev->n ? n : prev->n;
+  size_t common = 0;
+  while (common < lim && s[common] == prev->p[common])
+    common++;
+  size_t same = 0;  // names shared with the last path, its root first
+  while (same < r->ncomp && r->comps[same].end <= common &&
+         (r->comps[same].end == n || s[r->comps[same].end] == '\\'))
+    same++;
+  size_t k = same ? r->comps[0].end : nameend(s, n, 0);
+  int root = same ? (int)r->comps[0].id : rootbyname(s, k);
+  if (root < 0)
+    return skipped(r, r->line, "expected a root key such as HKEY_LOCAL_MACHINE");
+  if (k + 1 < n && s[k + 1] == '\\')
+    return skipped(r, r->line, "expected a key name after the root key's backslash");
+  if (r->compcap < n / 2 + 2) {
+    size_t cap = n / 2 + 16;
+    comp *c = (comp *)realloc(r->comps, cap * sizeof(comp));
+    if (!c) {
+      fail(r, r->line, "out of memory");
+      return;
     }
-    bool ok;
-    if (!seen) {
-      ok = header(r);
-      if (!ok)
-        fail(r, "expected 'Windows Registry Editor Version 5.00' or 'REGEDIT4'");
-      seen = true;
-      r->haskey = false;
-    } else if (c == ';' || c == '#') {
-      toeol(r);
-      ok = true;
-    } else if (c == '[') {
-      ok = keyline(r);
-    } else if (c == '"' || c == '@') {
-      ok = value(r, c);
-    } else {
-      // Another export's header: concatenated exports merge.
-      ok = header(r);
-      if (!ok)
-        fail(r, "expected a [key] line, a \"name\"= or @= value, or a comment");
-      r->haskey = false;
-    }
-    if (!ok)
-      return false;
+    r->comps = c;
+    r->compcap = cap;
   }
-  if (r->derr)
-    return fail(r, r->derr);
-  return true;
+  if (same == 0) {
+    r->comps[0] = {k, mrroot(root)};
+    same = 1;
+  }
+  DWORD id = r->comps[same - 1].id;
+  // Empty names, as a doubled or a trailing backslash makes, are passed over.
+  for (size_t i = r->comps[same - 1].end; i + 1 < n;) {
+    size_t e = nameend(s, n, i + 1);
+    if (e > i + 1) {
+      id = mrkey(id, s + i + 1, e - i - 1);
+      r->comps[same++] = {e, id};
+    }
+    i = e;
+  }
+  r->ncomp = same;
+  r->key = id;
+  prev->n = 0;
+  if (n == 0 || !reserve(r, prev, n))
+    return;
+  memcpy(prev->p, s, n);
+  prev->n = n;
+}
+
+// Deletes the key a path names and everything below it, if it is there. A
+// path that starts with an H but no root ends the import, as it ends
+// regedit's; one that starts otherwise deletes nothing.
+void delkey(rd *r, const char *s, size_t n) {
+  r->key = MRNONE;
+  r->ncomp = 0;
+  if (n == 0 || (s[0] != 'H' && s[0] != 'h'))
+    return;
+  size_t k = nameend(s, n, 0);
+  int root = rootbyname(s, k);
+  if (root < 0) {
+    r->halt = true;
+    return skipped(
+        r, r->line,
+        "expected a root key such as HKEY_LOCAL_MACHINE after '[-' (nothing from here on is read)");
+  }
+  DWORD id = mrroot(root);
+  for (size_t i = k; i + 1 < n && id != MRNONE;) {
+    size_t e = nameend(s, n, i + 1);
+    if (e > i + 1)
+      id = mrfind(id, s + i + 1, e - i - 1);
+    i = e;
+  }
+  if (id != MRNONE && id != (DWORD)root)
+    mrdelkey(id);
+}
+
+// A key line, from i (after its '['). The name runs to the last ']' on the
+// line; whatever follows that is passed over.
+template <int W>
+void keyline(rd *r, size_t i) {
+  const unsigned char *s = r->s;
+  size_t n = r->n;
+  if (i < n && isblank(at<W>(s, i)))
+    return skipped(r, r->line, "expected the key name right after '['");
+  size_t end = n;
+  while (end > i && at<W>(s, end - 1) != ']')
+    end--;
+  if (end == i)
+    return skipped(r, r->line, "expected ']' to end the key name");
+  end--;
+  bool del = i < end && at<W>(s, i) == '-';
+  r->haskey = true;
+  buf *p = &r->path;
+  p->n = 0;
+  if (!decode<W>(r, s, i + del, end, p))
+    return;
+  if (del)
+    delkey(r, p->p, p->n);
+  else
+    openkey(r, p->p, p->n);
+}
+
+template <int W>
+void parseline(rd *r) {
+  const unsigned char *s = r->s;
+  size_t n = r->n;
+  size_t i = blanks<W>(s, n, 0);
+  if (i == n)
+    return;
+  switch (at<W>(s, i)) {
+    case '[':
+      return keyline<W>(r, i + 1);
+    case '"':
+      return value<W>(r, i + 1, false);
+    case '@':
+      return value<W>(r, i + 1, true);
+    case ';':
+    case '#':
+      return;
+    default:
+      // Another export's header: concatenated exports merge.
+      if (!header<W>(s, n, i))
+        skipped(r, r->line, "expected a [key] line, a \"name\"= or @= value, or a comment");
+  }
 }
 
 // An offline export has ControlSet001 and so on, and Select\Current naming
@@ -756,28 +819,36 @@ void linkccs(void) {
     mrlink(sys, "CurrentControlSet", 17, target);
 }
 
-int load(rd *r, unsigned long *line, char *msg, size_t msgsize) {
-  r->mode = ENC8;
-  r->atstart = true;
-  r->line = 1;
-  r->key = MRNONE;
-  r->croot = -1;
-  r->out = (char *)malloc(OUTSIZE);
-  bool ok;
-  if (!r->out || (r->f && !r->raw)) {
-    ok = fail(r, "out of memory");
-  } else if (r->nofile) {
-    ok = fail(r, "could not read the input");
-  } else {
-    r->p = r->e = r->out;
-    ok = parse(r);
+bool parse(rd *r) {
+  // The header: the first line, blanks before it allowed. No input at all
+  // is an empty export.
+  if (!nextline(r))
+    return !r->err;
+  bool ok = r->enc == ENCUTF16 ? header<2>(r->s, r->n, blanks<2>(r->s, r->n, 0))
+                               : header<1>(r->s, r->n, blanks<1>(r->s, r->n, 0));
+  if (!ok || r->halt)
+    return fail(r, 1, NOHEADER);
+  while (!r->err && nextline(r)) {
+    // Names and strings of an 8-bit export are in the machine's code page.
+    mrtextform(r->enc == ENC8 ? MRACP : MRUTF8);
+    if (r->enc == ENCUTF16)
+      parseline<2>(r);
+    else
+      parseline<1>(r);
   }
+  return !r->err;
+}
+
+int load(rd *r, unsigned long *line, char *msg, size_t msgsize) {
+  r->enc = ENC8;
+  r->key = MRNONE;
+  bool ok = !r->err && parse(r);
+  mrtextform(MRUTF8);
   if (ok)
     linkccs();
-  mrtextform(MRUTF8);
-  free(r->out);
-  free(r->raw);
-  buf *bufs[] = {&r->path, &r->name, &r->data, &r->ctext, &r->comps};
+  free(r->in);
+  free(r->comps);
+  buf *bufs[] = {&r->name, &r->data, &r->text, &r->path, &r->prev};
   for (buf *b : bufs)
     free(b->p);
   if (ok)
@@ -791,20 +862,29 @@ int load(rd *r, unsigned long *line, char *msg, size_t msgsize) {
 
 }  // namespace
 
-int regloadfile(FILE *in, unsigned long *line, char *msg, size_t msgsize) {
+int regloadfile(FILE *in, unsigned long *line, char *msg, size_t msgsize, regskipfn skip, void *ctx) {
   rd r = {};
   r.f = in;
-  r.nofile = !in;
-  r.rawend = !in;
-  r.raw = (unsigned char *)malloc(RAWSIZE);
-  r.rp = r.re = r.raw;
+  r.skip = skip;
+  r.ctx = ctx;
+  r.incap = 2 * CHUNK;
+  r.in = (unsigned char *)malloc(r.incap);
+  r.p = r.e = r.in;
+  r.eof = !in;
+  if (!r.in)
+    fail(&r, 1, "out of memory");
+  else if (!in)
+    fail(&r, 1, "could not read the input");
   return load(&r, line, msg, msgsize);
 }
 
-int regloadmem(const void *data, size_t size, unsigned long *line, char *msg, size_t msgsize) {
+int regloadmem(const void *data, size_t size, unsigned long *line, char *msg, size_t msgsize, regskipfn skip,
+               void *ctx) {
   rd r = {};
-  r.rp = (const unsigned char *)data;
-  r.re = r.rp + size;
-  r.rawend = true;
+  r.p = (const unsigned char *)data;
+  r.e = r.p + size;
+  r.eof = true;
+  r.skip = skip;
+  r.ctx = ctx;
   return load(&r, line, msg, msgsize);
 }

@@ -3,13 +3,16 @@
 #include <cstring>
 
 #include "codepage.h"
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 const rootkey rootkeys[MRNROOTS] = {
-    {"HKEY_LOCAL_MACHINE", "HKLM", HKEY_LOCAL_MACHINE},
-    {"HKEY_CURRENT_USER", "HKCU", HKEY_CURRENT_USER},
-    {"HKEY_USERS", "HKU", HKEY_USERS},
-    {"HKEY_CLASSES_ROOT", "HKCR", HKEY_CLASSES_ROOT},
-    {"HKEY_CURRENT_CONFIG", "HKCC", HKEY_CURRENT_CONFIG},
+    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {"HKEY_USERS", HKEY_USERS},
+    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
 };
 
 bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
@@ -81,8 +84,7 @@ uint64_t foldhash(uint64_t h, const char *s, size_t n) {
 
 int rootbyname(const char *s, size_t n) {
   for (int r = 0; r < MRNROOTS; r++)
-    if (samefold(s, n, rootkeys[r].name, strlen(rootkeys[r].name)) ||
-        samefold(s, n, rootkeys[r].abbr, strlen(rootkeys[r].abbr)))
+    if (samefold(s, n, rootkeys[r].name, strlen(rootkeys[r].name)))
       return r;
   return -1;
 }
@@ -94,22 +96,48 @@ int rootbyhandle(HKEY h) {
   return -1;
 }
 
-long utf16to8(const unsigned char *s, size_t n, char *out) {
+size_t utf16to8(const unsigned char *s, size_t n, char *out) {
   char *o = out;
   for (size_t i = 0; i < n; i++) {
+    // Most text is ASCII: eight or four characters at a time while it is.
+#ifdef __SSE2__
+    const __m128i high = _mm_set1_epi16((short)0xff80);
+    while (i + 8 <= n) {
+      __m128i v = _mm_loadu_si128((const __m128i *)(s + 2 * i));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) != 0xffff)
+        break;
+      _mm_storel_epi64((__m128i *)o, _mm_packus_epi16(v, v));
+      o += 8;
+      i += 8;
+    }
+#endif
+    while (i + 4 <= n) {
+      uint64_t w;
+      memcpy(&w, s + 2 * i, 8);
+      if ((w & 0xff80ff80ff80ff80ull) != 0)
+        break;
+      o[0] = (char)s[2 * i];
+      o[1] = (char)s[2 * i + 2];
+      o[2] = (char)s[2 * i + 4];
+      o[3] = (char)s[2 * i + 6];
+      o += 4;
+      i += 4;
+    }
+    if (i == n)
+      break;
     uint32_t c = s[2 * i] | (uint32_t)s[2 * i + 1] << 8;
     if (c < 0x80) {
       *o++ = (char)c;
       continue;
     }
     if (c - 0xd800 < 0x800) {
-      if (c >= 0xdc00 || i + 1 >= n)
-        return -1;
-      uint32_t d = s[2 * i + 2] | (uint32_t)s[2 * i + 3] << 8;
-      if (d - 0xdc00 >= 0x400)
-        return -1;
-      c = 0x10000 + ((c - 0xd800) << 10) + (d - 0xdc00);
-      i++;
+      uint32_t d = i + 1 < n ? s[2 * i + 2] | (uint32_t)s[2 * i + 3] << 8 : 0;
+      if (c < 0xdc00 && d - 0xdc00 < 0x400) {
+        c = 0x10000 + ((c - 0xd800) << 10) + (d - 0xdc00);
+        i++;
+      } else {
+        c = 0xfffd;
+      }
     }
     if (c < 0x800) {
       *o++ = (char)(0xc0 | c >> 6);

@@ -26,7 +26,6 @@ uint64_t foldhash(uint64_t h, const char *s, size_t n);
 // The root keys, indexed by MRHKLM and so on.
 struct rootkey {
   const char *name;  // as exports write it
-  const char *abbr;  // as reg.exe takes it
   HKEY hkey;
 };
 extern const rootkey rootkeys[MRNROOTS];
@@ -44,5 +43,6 @@ inline size_t nameend(const char *s, size_t n, size_t i) {
 }
 
 // UTF-16LE text of n code units at s, as UTF-8, into out (room for 3 bytes
-// per unit). Returns the bytes written, or -1 at an unpaired surrogate.
-long utf16to8(const unsigned char *s, size_t n, char *out);
+// per unit). An unpaired surrogate becomes U+FFFD, as Windows converts it.
+// Returns the bytes written.
+size_t utf16to8(const unsigned char *s, size_t n, char *out);
