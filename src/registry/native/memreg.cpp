@@ -131,23 +131,28 @@ DWORD masks[MAXMASKS];
 DWORD nmasks;
 mrwatchfn watcher;
 
-bool isascii(const void *p, size_t n) {
+inline bool isascii(const void *p, size_t n) {
+  // Words, the last one overlapping the one before: no byte loop.
   const unsigned char *s = (const unsigned char *)p;
-  size_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    uint64_t w;
-    memcpy(&w, s + k, 8);
-    if (w & 0x8080808080808080ull)
-      return false;
+  uint64_t acc = 0, w;
+  uint32_t v;
+  if (n >= 8) {
+    for (size_t k = 0; k + 8 < n; k += 8) {
+      memcpy(&w, s + k, 8);
+      acc |= w;
+    }
+    memcpy(&w, s + n - 8, 8);
+    acc |= w;
+  } else if (n >= 4) {
+    memcpy(&v, s, 4);
+    acc = v;
+    memcpy(&v, s + n - 4, 4);
+    acc |= v;
+  } else {
+    for (size_t k = 0; k < n; k++)
+      acc |= s[k];
   }
-  uint32_t w = 0;  // the rest, at most 7 bytes
-  if (n - k >= 4) {
-    memcpy(&w, s + k, 4);
-    k += 4;
-  }
-  for (; k < n; k++)
-    w |= s[k];
-  return (w & 0x80808080u) == 0;
+  return (acc & 0x8080808080808080ull) == 0;
 }
 
 uint32_t hashName(DWORD parent, const char *name, size_t len) {
@@ -174,6 +179,12 @@ const char *store(const void *p, size_t n) {
   chunkpos += n;
   chunkleft -= n;
   return at;
+}
+
+// Stores n bytes as store does, telling whether they are all ASCII.
+inline const char *storetext(const void *p, size_t n, bool *ascii) {
+  *ascii = isascii(p, n);
+  return store(p, n);
 }
 
 // Hash tables hold the 32-bit hash of an entry's (owner, name) above its id
@@ -257,19 +268,20 @@ bool kidLess(DWORD a, DWORD b) {
 }
 
 // The form of a name handed in, in the current text form.
-uint8_t formOf(const char *name, size_t len) {
-  return isascii(name, len) ? TASCII : textform == MRACP ? T8 : TUTF8;
+uint8_t formOf(bool ascii) {
+  return ascii ? TASCII : textform == MRACP ? T8 : TUTF8;
 }
 
 DWORD newKey(DWORD parent, const char *name, size_t len) {
   mkey k = {};
   k.parent = parent;
   k.namelen = (DWORD)len;
-  k.name = store(name, len);
+  bool ascii;
+  k.name = storetext(name, len, &ascii);
   k.firstkid = k.lastkid = k.nextsib = MRNONE;
   k.firstval = k.lastval = MRNONE;
   k.link = MRNONE;
-  k.form = formOf(name, len);
+  k.form = formOf(ascii);
   k.pend = k.form != TASCII;
   DWORD id = keys.add(k);
   dirty = true;
@@ -522,12 +534,11 @@ inline atext aname(const char *name, DWORD len, uint8_t form) {
 }
 
 // Text handed to the calls, in the code page, as UTF-8 in buf (of three
-// times n bytes); null when no name we hold could match it.
+// times n bytes). Until a name beyond ASCII is held (cpready), such text
+// matches nothing as it is, however it splits.
 const char *fromcp(const char *s, size_t n, char *buf) {
-  if (isascii(s, n))
+  if (!cpisready() || isascii(s, n))
     return s;
-  if (!cpisready())
-    return nullptr;
   buf[cpto8((const unsigned char *)s, n, buf)] = 0;
   return buf;
 }
@@ -625,9 +636,10 @@ void setvalue(DWORD key, const char *name, size_t namelen, DWORD type, const voi
     mval r = {};
     r.key = key;
     r.namelen = (DWORD)namelen;
-    r.name = store(name, namelen);
+    bool ascii;
+    r.name = storetext(name, namelen, &ascii);
     r.next = MRNONE;
-    r.form = formOf(name, namelen);
+    r.form = formOf(ascii);
     v = vals.add(r);
     mkey &k = keys[key];
     if (k.lastval == MRNONE)
@@ -650,9 +662,10 @@ void setvalue(DWORD key, const char *name, size_t namelen, DWORD type, const voi
   if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
     dataform = DRAW;
   // ASCII text is stored as it will be handed over.
-  if (dataform == DUTF8 && isascii(data, size))
+  bool ascii = true;
+  r.data = dataform == DRAW ? store(data, size) : storetext(data, size, &ascii);
+  if (ascii)
     dataform = DRAW;
-  r.data = store(data, size);
   r.dataform = (uint8_t)dataform;
   if (!r.pend && (dataform != DRAW || r.form == TUTF8 || r.form == T8)) {
     r.pend = true;
@@ -812,8 +825,6 @@ LONG RegOpenKeyExA(HKEY hkey, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY re
   // character's second byte may be a backslash.
   static char upath[3 * MRPATHMAX + 1];
   const char *p = fromcp(subkey, total, upath);
-  if (p == nullptr)
-    return ERROR_FILE_NOT_FOUND;
   if (p != subkey)
     total = strlen(p);
   for (size_t i = 0; i < total; i++) {

@@ -49,18 +49,11 @@ bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
   }
 }
 
-bool foldless(const char *a, size_t alen, const char *b, size_t blen) {
-  size_t n = alen < blen ? alen : blen;
-  size_t k = 0;
-  for (; k < n && ((a[k] | b[k]) & 0x80) == 0; k++) {
-    unsigned char c = fold(a[k]), d = fold(b[k]);
-    if (c != d)
-      return c < d;
-  }
-  if (k == n)
-    return alen < blen;
-  u8units x = {(const unsigned char *)a + k, (const unsigned char *)a + alen, 0};
-  u8units y = {(const unsigned char *)b + k, (const unsigned char *)b + blen, 0};
+// foldless from a character beyond ASCII on (the characters before being
+// ASCII, it starts a character), and foldhash of a name beyond ASCII.
+bool foldlessrest(const char *a, size_t alen, const char *b, size_t blen) {
+  u8units x = {(const unsigned char *)a, (const unsigned char *)a + alen, 0};
+  u8units y = {(const unsigned char *)b, (const unsigned char *)b + blen, 0};
   for (;;) {
     int c = u8next(x), d = u8next(y);
     if (c < 0 || d < 0)
@@ -72,12 +65,9 @@ bool foldless(const char *a, size_t alen, const char *b, size_t blen) {
   }
 }
 
-uint64_t foldhash(uint64_t h, const char *s, size_t n) {
-  size_t k = 0;
-  for (; k < n && (s[k] & 0x80) == 0; k++)
-    h = (h ^ fold(s[k])) * 1099511628211ull;
-  u8units u = {(const unsigned char *)s + k, (const unsigned char *)s + n, 0};
-  for (int c; k < n && (c = u8next(u)) >= 0;)
+uint64_t foldhashrest(uint64_t h, const char *s, size_t n) {
+  u8units u = {(const unsigned char *)s, (const unsigned char *)s + n, 0};
+  for (int c; (c = u8next(u)) >= 0;)
     h = (h ^ cpupper((uint16_t)c)) * 1099511628211ull;
   return h;
 }
