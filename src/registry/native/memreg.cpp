@@ -24,9 +24,13 @@
 // code-page form. ASCII text is the same in both and costs nothing more.
 #include "memreg.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "codepage.h"
@@ -77,17 +81,50 @@ struct mval {
   bool pend;         // in pendvals
 };
 
+struct freer {
+  void operator()(void *p) const { free(p); }
+};
+
+// Chunks of records and of names are carved from blocks of 2 MiB. A
+// registry that needs more than one block is a big one: its further blocks
+// are left for the system to back each with one huge page, so that filling
+// it takes a few dozen page faults instead of thousands.
+const size_t BLOCK = 2 << 20;
+std::vector<std::unique_ptr<char[], freer>> blocks;
+size_t blockleft;
+char *blockpos;
+
+// n bytes (at most BLOCK, a multiple of 16) from the current block, or from a new one.
+void *carve(size_t n) {
+  if (n > blockleft) {
+    char *p = (char *)aligned_alloc(BLOCK, BLOCK);
+    if (p == nullptr)
+      throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    if (!blocks.empty())
+      madvise(p, BLOCK, MADV_HUGEPAGE);
+#endif
+    blocks.emplace_back(p);
+    blockpos = p;
+    blockleft = BLOCK;
+  }
+  void *at = blockpos;
+  blockpos += n;
+  blockleft -= n;
+  return at;
+}
+
 // Records in chunks of a fixed size: an id indexes them as an array would,
 // and adding one never moves the others.
 template <class T>
 struct chunked {
   static const DWORD SHIFT = 12;
-  std::vector<std::unique_ptr<T[]>> chunks;
+  std::vector<T *> chunks;
   DWORD n = 0;
   T &operator[](DWORD i) { return chunks[i >> SHIFT][i & ((1u << SHIFT) - 1)]; }
   DWORD add(const T &r) {
     if ((n >> SHIFT) == chunks.size())
-      chunks.push_back(std::make_unique_for_overwrite<T[]>(1u << SHIFT));
+      chunks.push_back((T *)carve(sizeof(T) << SHIFT));
     (*this)[n] = r;
     return n++;
   }
@@ -113,10 +150,10 @@ chunked<mval> vals;
 std::vector<DWORD> kidorder, valorder;
 std::vector<uint64_t> keyhash, valhash;  // see entry()
 size_t keyused, valused;
-std::vector<DWORD> links;               // keys made by mrlink
-std::vector<DWORD> pendkeys, pendvals;  // text to convert
+std::vector<DWORD> links;                          // keys made by mrlink
+std::vector<std::unique_ptr<char[], freer>> bigs;  // names or data too big for a chunk
+std::vector<DWORD> pendkeys, pendvals;             // text to convert
 int textform = MRUTF8;
-std::vector<std::unique_ptr<char[]>> chunks;
 size_t chunkleft;
 char *chunkpos;
 bool dirty;
@@ -164,14 +201,15 @@ const char *store(const void *p, size_t n) {
   if (n == 0)
     return "";
   if (n > chunkleft) {
-    size_t sz = n > CHUNK / 4 ? n : CHUNK;
-    chunks.push_back(std::make_unique_for_overwrite<char[]>(sz));
-    char *c = chunks.back().get();
-    if (sz != CHUNK) {  // big items get a chunk of their own
+    if (n > CHUNK / 4) {  // big items get memory of their own
+      char *c = (char *)malloc(n);
+      if (c == nullptr)
+        throw std::bad_alloc();
+      bigs.emplace_back(c);
       memcpy(c, p, n);
       return c;
     }
-    chunkpos = c;
+    chunkpos = (char *)carve(CHUNK);
     chunkleft = CHUNK;
   }
   char *at = chunkpos;
@@ -554,12 +592,15 @@ void mrclear(void) {
   valhash.assign(1024, 0);
   keyused = valused = 0;
   links.clear();
+  bigs.clear();
   pendkeys.clear();
   pendvals.clear();
   textform = MRUTF8;
-  chunks.clear();
   chunkleft = 0;
   chunkpos = nullptr;
+  blocks.clear();
+  blockleft = 0;
+  blockpos = nullptr;
   for (const rootkey &r : rootkeys)
     newKey(MRNONE, r.name, strlen(r.name));
   memset(handles, 0, sizeof handles);

@@ -61,7 +61,7 @@ struct rd {
   int enc;  // the encoding from p on
   bool cr;  // the last line ended with CR: a LF right after belongs to it
   // The current line: n units (bytes, or UTF-16 code units) at s, without
-  // its line end and cut at a NUL.
+  // its line end.
   const unsigned char *s;
   size_t n;
   unsigned long line;
@@ -109,8 +109,9 @@ bool reserve(rd *r, buf *b, size_t need) {
 // Input.
 
 // Reads more of the file behind what is not read yet, which moves to the
-// front of the buffer (grown when it fills most of it). False when nothing
-// more came.
+// front of the buffer (grown when it fills half of it, so that a long line
+// is moved no more often than its length doubles). False when nothing more
+// came.
 bool readmore(rd *r) {
   if (r->eof)
     return false;
@@ -119,7 +120,7 @@ bool readmore(rd *r) {
     memmove(r->in, r->p, left);
   r->p = r->in;
   r->e = r->in + left;
-  if (r->incap - left < CHUNK / 2) {
+  if (left > r->incap / 2) {
     unsigned char *p = (unsigned char *)realloc(r->in, r->incap * 2);
     if (!p) {
       r->eof = true;

@@ -15,31 +15,11 @@ const rootkey rootkeys[MRNROOTS] = {
     {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
 };
 
-bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
-  size_t k = 0;
-  if (alen == blen) {
-    // Names mostly come spelled the same; equal bytes are equal characters.
-    for (; k < alen; k++) {
-      unsigned char c = a[k], d = b[k];
-      if (c == d)
-        continue;
-      if ((c | d) & 0x80)
-        break;
-      if (fold(c) != fold(d))
-        return false;
-    }
-    if (k == alen)
-      return true;
-    k = 0;  // not ASCII: from the start, whole characters
-  } else {
-    for (; k < alen && k < blen && ((a[k] | b[k]) & 0x80) == 0; k++)
-      if (fold(a[k]) != fold(b[k]))
-        return false;
-    if ((k == alen || (a[k] & 0x80) == 0) && (k == blen || (b[k] & 0x80) == 0))
-      return false;
-  }
-  u8units x = {(const unsigned char *)a + k, (const unsigned char *)a + alen, 0};
-  u8units y = {(const unsigned char *)b + k, (const unsigned char *)b + blen, 0};
+// samefold and foldless from a character beyond ASCII on, and foldhash of a
+// name beyond ASCII.
+bool samefoldrest(const char *a, size_t alen, const char *b, size_t blen) {
+  u8units x = {(const unsigned char *)a, (const unsigned char *)a + alen, 0};
+  u8units y = {(const unsigned char *)b, (const unsigned char *)b + blen, 0};
   for (;;) {
     int c = u8next(x), d = u8next(y);
     if (c < 0 || d < 0)
@@ -49,8 +29,6 @@ bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
   }
 }
 
-// foldless from a character beyond ASCII on (the characters before being
-// ASCII, it starts a character), and foldhash of a name beyond ASCII.
 bool foldlessrest(const char *a, size_t alen, const char *b, size_t blen) {
   u8units x = {(const unsigned char *)a, (const unsigned char *)a + alen, 0};
   u8units y = {(const unsigned char *)b, (const unsigned char *)b + blen, 0};

@@ -16,7 +16,19 @@ enum { MRHKLM, MRHKCU, MRHKU, MRHKCR, MRHKCC, MRNROOTS };
 inline unsigned char fold(unsigned char c) {
   return c >= 'a' && c <= 'z' ? c - 32 : c;
 }
-bool samefold(const char *a, size_t alen, const char *b, size_t blen);
+bool samefoldrest(const char *a, size_t alen, const char *b, size_t blen);
+inline bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
+  size_t n = alen < blen ? alen : blen;
+  for (size_t k = 0; k < n; k++) {
+    unsigned char c = a[k], d = b[k];
+    // The bytes before are ASCII, so a character starts here.
+    if ((c | d) & 0x80)
+      return samefoldrest(a + k, alen - k, b + k, blen - k);
+    if (c != d && fold(c) != fold(d))
+      return false;
+  }
+  return alen == blen;
+}
 
 // Whether a sorts before b, as Windows sorts subkeys.
 bool foldlessrest(const char *a, size_t alen, const char *b, size_t blen);
