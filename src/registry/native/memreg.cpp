@@ -153,6 +153,8 @@ size_t keyused, valused;
 std::vector<DWORD> links;                          // keys made by mrlink
 std::vector<std::unique_ptr<char[], freer>> bigs;  // names or data too big for a chunk
 std::vector<DWORD> pendkeys, pendvals;             // text to convert
+bool pending;                                      // either holds some
+bool rawdata;                                      // mrdata is storing
 int textform = MRUTF8;
 size_t chunkleft;
 char *chunkpos;
@@ -167,6 +169,11 @@ int nfaults;
 DWORD masks[MAXMASKS];
 DWORD nmasks;
 mrwatchfn watcher;
+
+uint32_t hashName(DWORD parent, const char *name, size_t len) {
+  uint64_t h = foldhash(1469598103934665603ull ^ parent, name, len);
+  return (uint32_t)((h ^ (h >> 29)) * 0x9e3779b97f4a7c15ull >> 32);
+}
 
 inline bool isascii(const void *p, size_t n) {
   // Words, the last one overlapping the one before: no byte loop.
@@ -190,11 +197,6 @@ inline bool isascii(const void *p, size_t n) {
       acc |= s[k];
   }
   return (acc & 0x8080808080808080ull) == 0;
-}
-
-uint32_t hashName(DWORD parent, const char *name, size_t len) {
-  uint64_t h = foldhash(1469598103934665603ull ^ parent, name, len);
-  return (uint32_t)((h ^ (h >> 29)) * 0x9e3779b97f4a7c15ull >> 32);
 }
 
 const char *store(const void *p, size_t n) {
@@ -325,6 +327,7 @@ DWORD newKey(DWORD parent, const char *name, size_t len) {
   dirty = true;
   if (k.pend)
     pendkeys.push_back(id);
+  pending = true;
   if (parent == MRNONE)
     return id;
   mkey &p = keys[parent];
@@ -549,6 +552,7 @@ void convert() {
   }
   pendkeys.clear();
   pendvals.clear();
+  pending = false;
   cpdone();
   if (moved)
     rehash();
@@ -556,7 +560,7 @@ void convert() {
 }
 
 void prepare() {
-  if (!pendkeys.empty() || !pendvals.empty())
+  if (pending)
     convert();
   if (dirty)
     layout();
@@ -595,6 +599,7 @@ void mrclear(void) {
   bigs.clear();
   pendkeys.clear();
   pendvals.clear();
+  pending = false;
   textform = MRUTF8;
   chunkleft = 0;
   chunkpos = nullptr;
@@ -667,10 +672,8 @@ void mrlink(DWORD parent, const char *name, size_t len, DWORD target) {
   links.push_back(k);
 }
 
-namespace {
-
-void setvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size,
-              int dataform) {
+void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
+  int dataform = textform == MRACP || rawdata ? DRAW : DUTF8;
   key = follow(key);
   DWORD v = findval(key, name, namelen);
   if (v == MRNONE) {
@@ -711,14 +714,9 @@ void setvalue(DWORD key, const char *name, size_t namelen, DWORD type, const voi
   if (!r.pend && (dataform != DRAW || r.form == TUTF8 || r.form == T8)) {
     r.pend = true;
     pendvals.push_back(v);
+    pending = true;
   }
   dirty = true;
-}
-
-}  // namespace
-
-void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
-  setvalue(key, name, namelen, type, data, size, textform == MRACP ? DRAW : DUTF8);
 }
 
 void mrtextform(int form) {
@@ -784,7 +782,9 @@ void mrsz(const char *path, const char *name, const char *text) {
 }
 
 void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size) {
-  setvalue(mrpath(path), name, strlen(name), type, data, size, DRAW);
+  rawdata = true;
+  mrsetvalue(mrpath(path), name, strlen(name), type, data, size);
+  rawdata = false;
 }
 
 void mrfault(int op, DWORD nth, LONG code) {
