@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace std::string_literals;
+
 static std::vector<std::string> subkeys(HKEY k) {
   std::vector<std::string> names;
   char name[256];
@@ -209,4 +211,69 @@ TEST(Memreg, FaultInjection) {
   EXPECT_EQ(mrmasks(masks, 8), 5u);
   RegCloseKey(k);
   RegCloseKey(k3);
+}
+
+// Text goes to the calls in the code page the registry's own ACP names; the
+// bytes wanted are Wine's WideCharToMultiByte for that code page.
+struct cpcase {
+  const char *name;
+  const char *acp;  // the ACP value, or null for none
+  int ready;        // what mrready says
+  unsigned acpnum;
+  const char *text;  // UTF-8
+  std::string want;
+};
+
+class Codepage : public testing::TestWithParam<cpcase> {};
+
+TEST_P(Codepage, FallsBackTo1252) {
+  const cpcase &c = GetParam();
+  mrclear();
+  if (c.acp)
+    mrsz("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", c.acp);
+  mrsz("S", "v", c.text);
+  unsigned acp = 0;
+  EXPECT_EQ(mrready(&acp), c.ready);
+  EXPECT_EQ(acp, c.acpnum);
+  HKEY k = open("S");
+  char data[16] = "";
+  DWORD size = sizeof data;
+  ASSERT_EQ(RegQueryValueExA(k, "v", nullptr, nullptr, (BYTE *)data, &size), ERROR_SUCCESS);
+  EXPECT_EQ(std::string(data, size), c.want);
+  RegCloseKey(k);
+}
+
+INSTANTIATE_TEST_SUITE_P(Acp, Codepage,
+                         testing::Values(cpcase{"None", nullptr, 0, 1252, "\xc3\xa9", "\xe9\0"s},
+                                         cpcase{"Unknown", "1361", -1, 1361, "\xc3\xa9", "\xe9\0"s},
+                                         cpcase{"NotANumber", "utf8", -1, 0, "\xc3\xa9", "\xe9\0"s},
+                                         cpcase{"Known", "1251", 0, 1251, "\xd0\x96", "\xc6\0"s},
+                                         cpcase{"DoubleByte", "932", 0, 932, "\xe3\x81\x82", "\x82\xa0\0"s}),
+                         [](const testing::TestParamInfo<cpcase> &i) { return std::string(i.param.name); });
+
+// A name or data whose code-page form outgrows the tool's 8192-byte buffers
+// by its last double-byte character is ERROR_MORE_DATA, as under Wine.
+TEST(Memreg, DoubleByteTextAtTheBufferEdge) {
+  std::string a;  // あ, two bytes in 932
+  for (int i = 0; i < 4095; i++)
+    a += "\xe3\x81\x82";
+  const struct {
+    std::string name, data;
+    LONG ret;
+  } rows[] = {{"n", "x" + a, ERROR_SUCCESS},  // 8191 bytes and the zero
+              {"n", "xy" + a, ERROR_MORE_DATA},
+              {a + "x", "d", ERROR_SUCCESS},  // 8191 bytes and the zero
+              {a + "\xe3\x81\x82", "d", ERROR_MORE_DATA}};
+  for (const auto &row : rows) {
+    mrclear();
+    mrsz("SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage", "ACP", "932");
+    mrsz("S", row.name.c_str(), row.data.c_str());
+    mrready();
+    HKEY k = open("S");
+    static char name[8192];
+    static BYTE data[8192];
+    DWORD namesize = sizeof name, datasize = sizeof data;
+    EXPECT_EQ(RegEnumValueA(k, 0, name, &namesize, nullptr, nullptr, data, &datasize), row.ret);
+    RegCloseKey(k);
+  }
 }

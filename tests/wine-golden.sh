@@ -20,7 +20,14 @@
 # With COLLECT naming collect.cmd and NATIVE the native build, collect.cmd
 # then writes the keys into one export file, and the native build run on it
 # must print what the exe printed, byte for byte (CRLF aside), and exit as
-# it did: the export a user collects says what the exe would say.
+# it did: the export a user collects says what the exe would say. A case
+# whose values Wine's `reg export` cannot write back as they are stored has
+# a NAME.nocollect file saying which; it skips that check.
+#
+# A case may have NAME.locale, one line naming the locale (LC_ALL) regedit
+# and the tool run in; Wine takes its ANSI code page from it (en_US.UTF-8
+# gives 1252, ru_RU.UTF-8 1251, ja_JP.UTF-8 932). Without it they run in the
+# environment's own.
 #
 # HARDWARE is rebuilt each time a wineserver starts and lost when it ends, so
 # every step runs in one persistent wineserver. A case that Wine cannot
@@ -136,6 +143,11 @@ runcase() {
     return 1
   fi
 
+  local locale=()
+  if [ -f "$case.locale" ]; then
+    locale=(env "LC_ALL=$(head -n1 "$case.locale")")
+  fi
+
   local work=$outdir/$name.wine
   rm -rf "$work"
   mkdir -p "$work"
@@ -160,7 +172,7 @@ runcase() {
     fi
   fi
   printf 'Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS]\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTDIBUS]\r\n' >"$work/clean.reg"
-  if ! "$wine" regedit /s "$(winpath "$work/clean.reg")" "$(winpath "$case.reg")" </dev/null >>"$log" 2>&1; then
+  if ! "${locale[@]}" "$wine" regedit /s "$(winpath "$work/clean.reg")" "$(winpath "$case.reg")" </dev/null >>"$log" 2>&1; then
     cat "$log"
     echo "regedit could not load $case.reg" >&2
     return 1
@@ -176,7 +188,7 @@ runcase() {
       mode=quiet
       args=(-q)
     fi
-    "$wine" "$exe" "${args[@]}" </dev/null >"$work/$mode.actual" 2>>"$log"
+    "${locale[@]}" "$wine" "$exe" "${args[@]}" </dev/null >"$work/$mode.actual" 2>>"$log"
     got=$?
     exestatus[i]=$got
     perl -0777 -pe 's/\n/\r\n/g' "$case.$mode.out" >"$work/$mode.expected"
@@ -195,7 +207,7 @@ runcase() {
     echo "the registry changed while the tool ran; see $work/before and $work/after"
     failed=1
   fi
-  if [ -n "${COLLECT:-}" ] && ! collectcheck "$work"; then
+  if [ -n "${COLLECT:-}" ] && [ ! -f "$case.nocollect" ] && ! collectcheck "$work"; then
     failed=1
   fi
   if [ $failed != 0 ]; then
@@ -206,12 +218,13 @@ runcase() {
 }
 
 # Runs collect.cmd on the loaded registry and the native build on its file,
-# against the exe's outputs and exit statuses (exestatus) in work.
+# against the exe's outputs and exit statuses (exestatus) in work, in the
+# case's locale as the exe ran.
 collectcheck() {
   local work=$1
   local file=$work/collected.reg msg failed=0 mode args got i
   : "${NATIVE:?NATIVE must name the native build}"
-  msg=$("$wine" cmd /c "$(winpath "$COLLECT")" "$(winpath "$file")" </dev/null 2>>"$log")
+  msg=$("${locale[@]}" "$wine" cmd /c "$(winpath "$COLLECT")" "$(winpath "$file")" </dev/null 2>>"$log")
   printf '%s\n' "--- collect.cmd" "$msg" >>"$log"
   if [ ! -s "$file" ]; then
     echo "collect.cmd wrote nothing to $file"

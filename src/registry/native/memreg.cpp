@@ -13,6 +13,15 @@
 // sorted and its values in creation order, so that enumeration by index is
 // direct. Exports list subkeys sorted already; a key whose subkeys came in
 // order is not sorted again.
+//
+// Names and string data are kept as the export recorded them: Unicode (in
+// UTF-8) or, from an 8-bit export, bytes in the machine's code page. The "A" calls hand text over in
+// that code page, which only the loaded registry tells (ACP under
+// SYSTEM\CurrentControlSet\Control\Nls\CodePage), so before the first call
+// after loading every text that is not plain ASCII is converted once: each
+// name gets its code-page form beside its Unicode one (names match in
+// Unicode, by Windows' upper case), and string data is replaced by its
+// code-page form. ASCII text is the same in both and costs nothing more.
 #include "memreg.h"
 
 #include <sys/mman.h>
@@ -24,7 +33,22 @@
 #include <new>
 #include <vector>
 
+#include "codepage.h"
+
 namespace {
+
+// What a name is in: ASCII (the same in every form), UTF-8, 8-bit text in
+// the machine's code page, or UTF-8 with its code-page form after it (see
+// convertName).
+enum { TASCII, TUTF8, T8, TBOTH };
+// What string data is in until it is converted: the bytes the calls hand
+// over, or UTF-8.
+enum { DRAW, DUTF8 };
+
+struct atext {
+  const char *p;
+  DWORD n;
+};
 
 struct mkey {
   DWORD parent;
@@ -39,6 +63,8 @@ struct mkey {
   bool unsorted;  // subkeys were created out of order
   bool kidhash;   // subkeys are in keyhash
   bool valhash;   // values are in valhash
+  uint8_t form;   // of the name
+  bool pend;      // in pendkeys
 };
 
 struct mval {
@@ -50,6 +76,9 @@ struct mval {
   DWORD type;
   DWORD next;
   bool dead;
+  uint8_t form;      // of the name
+  uint8_t dataform;  // of string data
+  bool pend;         // in pendvals
 };
 
 struct freer {
@@ -123,6 +152,10 @@ std::vector<uint64_t> keyhash, valhash;  // see entry()
 size_t keyused, valused;
 std::vector<DWORD> links;                          // keys made by mrlink
 std::vector<std::unique_ptr<char[], freer>> bigs;  // names or data too big for a chunk
+std::vector<DWORD> pendkeys, pendvals;             // text to convert
+bool pending;                                      // either holds some
+bool rawdata;                                      // mrdata is storing
+int textform = MRUTF8;
 size_t chunkleft;
 char *chunkpos;
 bool dirty;
@@ -138,10 +171,32 @@ DWORD nmasks;
 mrwatchfn watcher;
 
 uint32_t hashName(DWORD parent, const char *name, size_t len) {
-  uint64_t h = 1469598103934665603ull ^ parent;
-  for (size_t k = 0; k < len; k++)
-    h = (h ^ fold(name[k])) * 1099511628211ull;
+  uint64_t h = foldhash(1469598103934665603ull ^ parent, name, len);
   return (uint32_t)((h ^ (h >> 29)) * 0x9e3779b97f4a7c15ull >> 32);
+}
+
+inline bool isascii(const void *p, size_t n) {
+  // Words, the last one overlapping the one before: no byte loop.
+  const unsigned char *s = (const unsigned char *)p;
+  uint64_t acc = 0, w;
+  uint32_t v;
+  if (n >= 8) {
+    for (size_t k = 0; k + 8 < n; k += 8) {
+      memcpy(&w, s + k, 8);
+      acc |= w;
+    }
+    memcpy(&w, s + n - 8, 8);
+    acc |= w;
+  } else if (n >= 4) {
+    memcpy(&v, s, 4);
+    acc = v;
+    memcpy(&v, s + n - 4, 4);
+    acc |= v;
+  } else {
+    for (size_t k = 0; k < n; k++)
+      acc |= s[k];
+  }
+  return (acc & 0x8080808080808080ull) == 0;
 }
 
 const char *store(const void *p, size_t n) {
@@ -164,6 +219,12 @@ const char *store(const void *p, size_t n) {
   chunkpos += n;
   chunkleft -= n;
   return at;
+}
+
+// Stores n bytes as store does, telling whether they are all ASCII.
+inline const char *storetext(const void *p, size_t n, bool *ascii) {
+  *ascii = isascii(p, n);
+  return store(p, n);
 }
 
 // Hash tables hold the 32-bit hash of an entry's (owner, name) above its id
@@ -218,9 +279,13 @@ DWORD findkid(DWORD parent, const char *name, size_t len) {
   mkey &p = keys[parent];
   if (p.kidhash)
     return probe(keyhash, keys, parent, name, len, &mkey::parent);
-  for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib)
-    if (samefold(keys[c].name, keys[c].namelen, name, len))
+  // An ASCII name matches only ASCII of its length (no other character
+  // upper-cases to ASCII); most siblings differ so.
+  for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib) {
+    const mkey &r = keys[c];
+    if (!(r.form == TASCII && r.namelen != len) && samefold(r.name, r.namelen, name, len))
       return c;
+  }
   return MRNONE;
 }
 
@@ -228,35 +293,41 @@ DWORD findval(DWORD key, const char *name, size_t len) {
   mkey &k = keys[key];
   if (k.valhash)
     return probe(valhash, vals, key, name, len, &mval::key);
-  for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next)
-    if (samefold(vals[v].name, vals[v].namelen, name, len))
+  for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next) {
+    const mval &r = vals[v];
+    if (!(r.form == TASCII && r.namelen != len) && samefold(r.name, r.namelen, name, len))
       return v;
+  }
   return MRNONE;
 }
 
 bool kidLess(DWORD a, DWORD b) {
   const mkey &x = keys[a];
   const mkey &y = keys[b];
-  size_t n = std::min(x.namelen, y.namelen);
-  for (size_t k = 0; k < n; k++) {
-    unsigned char c = fold(x.name[k]);
-    unsigned char d = fold(y.name[k]);
-    if (c != d)
-      return c < d;
-  }
-  return x.namelen < y.namelen;
+  return foldless(x.name, x.namelen, y.name, y.namelen);
+}
+
+// The form of a name handed in, in the current text form.
+uint8_t formOf(bool ascii) {
+  return ascii ? TASCII : textform == MRACP ? T8 : TUTF8;
 }
 
 DWORD newKey(DWORD parent, const char *name, size_t len) {
   mkey k = {};
   k.parent = parent;
   k.namelen = (DWORD)len;
-  k.name = store(name, len);
+  bool ascii;
+  k.name = storetext(name, len, &ascii);
   k.firstkid = k.lastkid = k.nextsib = MRNONE;
   k.firstval = k.lastval = MRNONE;
   k.link = MRNONE;
+  k.form = formOf(ascii);
+  k.pend = k.form != TASCII;
   DWORD id = keys.add(k);
   dirty = true;
+  if (k.pend)
+    pendkeys.push_back(id);
+  pending = true;
   if (parent == MRNONE)
     return id;
   mkey &p = keys[parent];
@@ -369,9 +440,149 @@ bool nthFault(int op, LONG *code) {
   return false;
 }
 
+// The export's ANSI code page: ACP under Control\Nls\CodePage as a
+// number, 0 when it is not one, and 1252 when it is not there.
+unsigned findacp() {
+  static const char *const path[] = {"SYSTEM", "CurrentControlSet", "Control", "Nls", "CodePage"};
+  DWORD k = MRHKLM;
+  for (const char *n : path) {
+    k = findkid(follow(k), n, strlen(n));
+    if (k == MRNONE)
+      return CPFALLBACK;
+  }
+  DWORD v = findval(follow(k), "ACP", 3);
+  if (v == MRNONE)
+    return CPFALLBACK;
+  const mval &r = vals[v];
+  unsigned acp = 0;
+  size_t n = 0;
+  for (; n < r.size && r.data[n] >= '0' && r.data[n] <= '9' && acp < 100000; n++)
+    acp = acp * 10 + (unsigned)(r.data[n] - '0');
+  return acp;
+}
+
+// Gives a name its code-page form, or (8-bit text) its Unicode one. A
+// converted name is stored anew as its UTF-8 bytes, then the length of its
+// code-page form (a DWORD) and that form, so that records need no field for
+// it. True when the name itself changed, which moves it in its table and
+// order.
+bool convertName(const char *&name, DWORD &len, uint8_t &form, std::vector<char> &buf,
+                 std::vector<uint16_t> &units) {
+  if (form != TUTF8 && form != T8)
+    return false;
+  size_t ulen, alen;
+  if (form == TUTF8) {
+    units.resize(len);
+    size_t n = u8to16(name, len, units.data());
+    buf.resize(len + sizeof(DWORD) + 2 * n);
+    memcpy(buf.data(), name, len);
+    ulen = len;
+    alen = cpfrom16(units.data(), n, buf.data() + ulen + sizeof(DWORD));
+  } else {
+    buf.resize(3 * (size_t)len + sizeof(DWORD) + len);
+    ulen = cpto8((const unsigned char *)name, len, buf.data());
+    alen = len;
+    memcpy(buf.data() + ulen + sizeof(DWORD), name, len);
+  }
+  DWORD a = (DWORD)alen;
+  memcpy(buf.data() + ulen, &a, sizeof a);
+  bool moved = form == T8;
+  name = store(buf.data(), ulen + sizeof a + alen);
+  len = (DWORD)ulen;
+  form = TBOTH;
+  return moved;
+}
+
+// String data in the code page, as the "A" calls hand it over. Wine's
+// RegEnumValueA and RegQueryValueExA, given UTF-16 data stored byte for byte
+// with RegSetValueExW, convert unit by unit, add no terminator the data lacks
+// and keep zeros inside it (and drop an odd last byte, which the export
+// reader does before); we do the same.
+void convertData(mval &r, std::vector<char> &buf, std::vector<uint16_t> &units) {
+  units.resize(r.size);
+  size_t n = u8to16(r.data, r.size, units.data());
+  buf.resize(2 * n);
+  size_t m = cpfrom16(units.data(), n, buf.data());
+  r.data = store(buf.data(), m);
+  r.size = (DWORD)m;
+  r.dataform = DRAW;
+}
+
+void rehash() {
+  std::fill(keyhash.begin(), keyhash.end(), 0);
+  std::fill(valhash.begin(), valhash.end(), 0);
+  keyused = valused = 0;
+  for (DWORD id = MRNROOTS; id < keys.n; id++)
+    if (!keys[id].dead && keys[keys[id].parent].kidhash)
+      index(keyhash, keyused, keys, id, &mkey::parent);
+  for (DWORD id = 0; id < vals.n; id++)
+    if (!vals[id].dead && keys[vals[id].key].valhash)
+      index(valhash, valused, vals, id, &mval::key);
+}
+
+// Converts the text that is not ASCII with the export's code page.
+void convert() {
+  cpselect(findacp());
+  bool names = false;
+  for (DWORD id : pendkeys)
+    names |= keys[id].form == TUTF8 || keys[id].form == T8;
+  for (DWORD id : pendvals)
+    names |= vals[id].form == TUTF8 || vals[id].form == T8;
+  // Names not in ASCII: those handed to the calls will need converting.
+  if (names)
+    cpready();
+  std::vector<char> buf;
+  std::vector<uint16_t> units;
+  bool moved = false;
+  for (DWORD id : pendkeys) {
+    mkey &k = keys[id];
+    if (convertName(k.name, k.namelen, k.form, buf, units)) {
+      moved = true;
+      if (k.parent != MRNONE)
+        keys[k.parent].unsorted = true;
+    }
+    k.pend = false;
+  }
+  for (DWORD id : pendvals) {
+    mval &r = vals[id];
+    moved |= convertName(r.name, r.namelen, r.form, buf, units);
+    if (r.dataform != DRAW)
+      convertData(r, buf, units);
+    r.pend = false;
+  }
+  pendkeys.clear();
+  pendvals.clear();
+  pending = false;
+  cpdone();
+  if (moved)
+    rehash();
+  dirty = true;
+}
+
 void prepare() {
+  if (pending)
+    convert();
   if (dirty)
     layout();
+}
+
+// A name as the calls hand it over.
+inline atext aname(const char *name, DWORD len, uint8_t form) {
+  if (form != TBOTH)
+    return atext{name, len};
+  DWORD n;
+  memcpy(&n, name + len, sizeof n);
+  return atext{name + len + sizeof n, n};
+}
+
+// Text handed to the calls, in the code page, as UTF-8 in buf (of three
+// times n bytes). Until a name beyond ASCII is held (cpready), such text
+// matches nothing as it is, however it splits.
+const char *fromcp(const char *s, size_t n, char *buf) {
+  if (!cpisready() || isascii(s, n))
+    return s;
+  buf[cpto8((const unsigned char *)s, n, buf)] = 0;
+  return buf;
 }
 
 }  // namespace
@@ -386,6 +597,10 @@ void mrclear(void) {
   keyused = valused = 0;
   links.clear();
   bigs.clear();
+  pendkeys.clear();
+  pendvals.clear();
+  pending = false;
+  textform = MRUTF8;
   chunkleft = 0;
   chunkpos = nullptr;
   blocks.clear();
@@ -458,14 +673,17 @@ void mrlink(DWORD parent, const char *name, size_t len, DWORD target) {
 }
 
 void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
+  int dataform = textform == MRACP || rawdata ? DRAW : DUTF8;
   key = follow(key);
   DWORD v = findval(key, name, namelen);
   if (v == MRNONE) {
     mval r = {};
     r.key = key;
     r.namelen = (DWORD)namelen;
-    r.name = store(name, namelen);
+    bool ascii;
+    r.name = storetext(name, namelen, &ascii);
     r.next = MRNONE;
+    r.form = formOf(ascii);
     v = vals.add(r);
     mkey &k = keys[key];
     if (k.lastval == MRNONE)
@@ -485,8 +703,24 @@ void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const v
   mval &r = vals[v];
   r.type = type;
   r.size = (DWORD)size;
-  r.data = store(data, size);
+  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
+    dataform = DRAW;
+  // ASCII text is stored as it will be handed over.
+  bool ascii = true;
+  r.data = dataform == DRAW ? store(data, size) : storetext(data, size, &ascii);
+  if (ascii)
+    dataform = DRAW;
+  r.dataform = (uint8_t)dataform;
+  if (!r.pend && (dataform != DRAW || r.form == TUTF8 || r.form == T8)) {
+    r.pend = true;
+    pendvals.push_back(v);
+    pending = true;
+  }
   dirty = true;
+}
+
+void mrtextform(int form) {
+  textform = form;
 }
 
 void mrdelvalue(DWORD key, const char *name, size_t namelen) {
@@ -522,8 +756,13 @@ int mrgetvalue(DWORD key, const char *name, size_t namelen, DWORD *type, const c
   return 0;
 }
 
-void mrready(void) {
+int mrready(unsigned *acp) {
+  unsigned cp = findacp();
+  bool known = cpselect(cp);
   prepare();
+  if (acp)
+    *acp = cp;
+  return known ? 0 : -1;
 }
 
 DWORD mrpath(const char *path) {
@@ -543,7 +782,9 @@ void mrsz(const char *path, const char *name, const char *text) {
 }
 
 void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size) {
+  rawdata = true;
   mrsetvalue(mrpath(path), name, strlen(name), type, data, size);
+  rawdata = false;
 }
 
 void mrfault(int op, DWORD nth, LONG code) {
@@ -639,11 +880,17 @@ LONG RegOpenKeyExA(HKEY hkey, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY re
   // accepted and means nothing.
   if (*subkey == '\\')
     return ERROR_INVALID_PARAMETER;
+  // A path in the code page is split after converting it: a double-byte
+  // character's second byte may be a backslash.
+  static char upath[3 * MRPATHMAX + 1];
+  const char *p = fromcp(subkey, total, upath);
+  if (p != subkey)
+    total = strlen(p);
   for (size_t i = 0; i < total; i++) {
-    size_t e = nameend(subkey, total, i);
+    size_t e = nameend(p, total, i);
     if (e == i)
       return ERROR_FILE_NOT_FOUND;
-    DWORD c = mrfind(k, subkey + i, e - i);
+    DWORD c = mrfind(k, p + i, e - i);
     if (c == MRNONE)
       return ERROR_FILE_NOT_FOUND;
     k = follow(c);
@@ -676,16 +923,17 @@ LONG RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD
   if (index >= key.nvals)
     return ERROR_NO_MORE_ITEMS;
   const mval &v = vals[valorder[key.valstart + index]];
+  atext vn = aname(v.name, v.namelen, v.form);
   // The name must leave room for its terminating zero.
-  if (v.namelen >= *namesize)
+  if (vn.n >= *namesize)
     return ERROR_MORE_DATA;
   if (data != nullptr && v.size > *datasize) {
     *datasize = v.size;
     return ERROR_MORE_DATA;
   }
-  memcpy(name, v.name, v.namelen);
-  name[v.namelen] = 0;
-  *namesize = v.namelen;
+  memcpy(name, vn.p, vn.n);
+  name[vn.n] = 0;
+  *namesize = vn.n;
   if (type != nullptr)
     *type = v.type;
   if (data != nullptr)
@@ -712,11 +960,12 @@ LONG RegEnumKeyExA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD
   if (index >= key.nkids)
     return ERROR_NO_MORE_ITEMS;
   const mkey &c = keys[kidorder[key.kidstart + index]];
-  if (c.namelen >= *namesize)
+  atext cn = aname(c.name, c.namelen, c.form);
+  if (cn.n >= *namesize)
     return ERROR_MORE_DATA;
-  memcpy(name, c.name, c.namelen);
-  name[c.namelen] = 0;
-  *namesize = c.namelen;
+  memcpy(name, cn.p, cn.n);
+  name[cn.n] = 0;
+  *namesize = cn.n;
   if (cls != nullptr && clssize != nullptr && *clssize > 0) {
     cls[0] = 0;
     *clssize = 0;
@@ -742,7 +991,11 @@ LONG RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LP
     name = "";
   if (pathFault(MRQUERY, k, name, &code))
     return code;
-  DWORD v = findval(follow(k), name, strlen(name));
+  // Longer names than Windows allows find nothing.
+  static char uname[3 * MRNAMEMAX + 1];
+  size_t len = strnlen(name, MRNAMEMAX + 1);
+  const char *u = len > MRNAMEMAX ? nullptr : fromcp(name, len, uname);
+  DWORD v = u == nullptr ? MRNONE : findval(follow(k), u, strlen(u));
   if (v == MRNONE)
     return ERROR_FILE_NOT_FOUND;
   const mval &r = vals[v];

@@ -1,11 +1,15 @@
 // The in-memory registry behind the native build's registry calls: how the
 // export reader and the tests fill it, break it and look into it.
 //
-// Keys and values are matched case-insensitively (ASCII letters only, as the
-// registry folds them) and keep their spelling. Subkeys enumerate sorted by
-// their upper-cased names, as Windows keeps them; values enumerate in the
-// order they were created, and setting an existing value keeps its place.
-// Data is stored exactly as the "A" calls hand it back.
+// Keys and values are matched case-insensitively (by Windows' upper case)
+// and keep their spelling. Subkeys enumerate sorted by their upper-cased
+// names, as Windows keeps them; values enumerate in the order they were
+// created, and setting an existing value keeps its place.
+//
+// Names and string data are handed in as UTF-8 or, after mrtextform(MRACP),
+// as 8-bit text in the machine's code page; the calls hand them over in the
+// code page named by the registry's own ACP value (see mrready). Other data
+// is stored exactly as the "A" calls hand it back.
 //
 // Filling the registry allocates; the five calls never do. Open handles come
 // from a fixed table of MRHANDLES entries.
@@ -20,7 +24,10 @@ enum { MROPEN, MRENUMVALUE, MRENUMKEY, MRQUERY, MRCLOSE, MRNOPS };
 
 const DWORD MRNONE = 0xffffffffu;
 const int MRHANDLES = 256;
-const int MRPATHMAX = 8191;  // longest path RegOpenKeyExA accepts
+const int MRPATHMAX = 8191;   // longest path RegOpenKeyExA accepts
+const int MRNAMEMAX = 16383;  // longest value name
+
+enum { MRUTF8, MRACP };
 
 // Empties the registry and resets handles, faults and counters.
 void mrclear(void);
@@ -35,16 +42,24 @@ void mrdelkey(DWORD key);
 // live system. Opening it, or a path through it, reaches target.
 void mrlink(DWORD parent, const char *name, size_t len, DWORD target);
 
+// Which text names and string data are handed in as from now on (MRUTF8 or
+// MRACP); mrclear sets MRUTF8.
+void mrtextform(int form);
 void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size);
 void mrdelvalue(DWORD key, const char *name, size_t namelen);
 // Looks a value up; returns 0 when found, filling type, data and size.
 int mrgetvalue(DWORD key, const char *name, size_t namelen, DWORD *type, const char **data, size_t *size);
 
-// Lays out the enumeration order. The calls do it themselves after a
-// change, but that allocates: loaders call this once they are done.
-void mrready(void);
+// Converts text to the machine's ANSI code page, value ACP of
+// HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage (1252 without it),
+// and lays out the enumeration order. The calls do it themselves after a
+// change, but that allocates: loaders call this once they are done. Returns
+// 0, or -1 when that code page is not supported (1252 is used); *acp, when
+// asked, tells the ACP (0 when it is not a number).
+int mrready(unsigned *acp = nullptr);
 
-// Short forms for tests: paths are under HKLM, parents are created.
+// Short forms for tests: paths are under HKLM, parents are created; mrdata
+// stores data exactly as the calls will hand it back.
 DWORD mrpath(const char *path);
 void mrsz(const char *path, const char *name, const char *text);
 void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size);

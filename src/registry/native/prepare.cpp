@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "codepage.h"
 #include "memreg.h"
 #include "regfile.h"
 #include "registry.h"
@@ -35,7 +36,12 @@ int regprepare(void) {
     fprintf(stderr, "comserial: line %lu: %s\n", line, msg);
     return 2;
   }
-  // Lay the registry out now, so that the run itself allocates nothing.
-  mrready();
+  // Convert and lay the registry out now, so that the run itself allocates
+  // nothing.
+  unsigned acp;
+  if (mrready(&acp) != 0)
+    fprintf(stderr,
+            "comserial: the export's code page (ACP) %u is not supported; reading its text as code page %u\n",
+            acp, CPFALLBACK);
   return 0;
 }

@@ -836,6 +836,8 @@ bool parse(rd *r) {
   if (!ok || r->halt)
     return fail(r, 1, NOHEADER);
   while (!r->err && nextline(r)) {
+    // Names and strings of an 8-bit export are in the machine's code page.
+    mrtextform(r->enc == ENC8 ? MRACP : MRUTF8);
     if (r->enc == ENCUTF16)
       parseline<2>(r);
     else
@@ -848,6 +850,7 @@ int load(rd *r, unsigned long *line, char *msg, size_t msgsize) {
   r->enc = ENC8;
   r->key = MRNONE;
   bool ok = !r->err && parse(r);
+  mrtextform(MRUTF8);
   if (ok)
     linkccs();
   free(r->in);

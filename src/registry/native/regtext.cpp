@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "codepage.h"
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -13,6 +14,41 @@ const rootkey rootkeys[MRNROOTS] = {
     {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
     {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
 };
+
+// samefold and foldless from a character beyond ASCII on, and foldhash of a
+// name beyond ASCII.
+bool samefoldrest(const char *a, size_t alen, const char *b, size_t blen) {
+  u8units x = {(const unsigned char *)a, (const unsigned char *)a + alen, 0};
+  u8units y = {(const unsigned char *)b, (const unsigned char *)b + blen, 0};
+  for (;;) {
+    int c = u8next(x), d = u8next(y);
+    if (c < 0 || d < 0)
+      return c == d;
+    if (c != d && cpupper((uint16_t)c) != cpupper((uint16_t)d))
+      return false;
+  }
+}
+
+bool foldlessrest(const char *a, size_t alen, const char *b, size_t blen) {
+  u8units x = {(const unsigned char *)a, (const unsigned char *)a + alen, 0};
+  u8units y = {(const unsigned char *)b, (const unsigned char *)b + blen, 0};
+  for (;;) {
+    int c = u8next(x), d = u8next(y);
+    if (c < 0 || d < 0)
+      return c < d;
+    c = cpupper((uint16_t)c);
+    d = cpupper((uint16_t)d);
+    if (c != d)
+      return c < d;
+  }
+}
+
+uint64_t foldhashrest(uint64_t h, const char *s, size_t n) {
+  u8units u = {(const unsigned char *)s, (const unsigned char *)s + n, 0};
+  for (int c; (c = u8next(u)) >= 0;)
+    h = (h ^ cpupper((uint16_t)c)) * 1099511628211ull;
+  return h;
+}
 
 int rootbyname(const char *s, size_t n) {
   for (int r = 0; r < MRNROOTS; r++)

@@ -10,18 +10,54 @@
 
 enum { MRHKLM, MRHKCU, MRHKU, MRHKCR, MRHKCC, MRNROOTS };
 
-// Names compare with ASCII letters folded to upper case, as the registry
-// compares them; other characters compare as they are.
+// Names compare as UTF-16 code units upper-cased as Windows upper-cases
+// them (cpupper), held in UTF-8 (see u8units: bytes that are not UTF-8
+// compare as they are). ASCII goes byte by byte, with fold.
 inline unsigned char fold(unsigned char c) {
   return c >= 'a' && c <= 'z' ? c - 32 : c;
 }
+bool samefoldrest(const char *a, size_t alen, const char *b, size_t blen);
 inline bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
-  if (alen != blen)
-    return false;
-  for (size_t k = 0; k < alen; k++)
-    if (fold(a[k]) != fold(b[k]))
+  size_t n = alen < blen ? alen : blen;
+  for (size_t k = 0; k < n; k++) {
+    unsigned char c = a[k], d = b[k];
+    // The bytes before are ASCII, so a character starts here.
+    if ((c | d) & 0x80)
+      return samefoldrest(a + k, alen - k, b + k, blen - k);
+    if (c != d && fold(c) != fold(d))
       return false;
-  return true;
+  }
+  return alen == blen;
+}
+
+// Whether a sorts before b, as Windows sorts subkeys.
+bool foldlessrest(const char *a, size_t alen, const char *b, size_t blen);
+inline bool foldless(const char *a, size_t alen, const char *b, size_t blen) {
+  size_t n = alen < blen ? alen : blen;
+  for (size_t k = 0; k < n; k++) {
+    unsigned char c = a[k], d = b[k];
+    if ((c | d) & 0x80)
+      return foldlessrest(a + k, alen - k, b + k, blen - k);
+    c = fold(c);
+    d = fold(d);
+    if (c != d)
+      return c < d;
+  }
+  return alen < blen;
+}
+
+// Hashes the folded name into h (FNV-1a over its code units), so that names
+// that compare the same hash the same.
+uint64_t foldhashrest(uint64_t h, const char *s, size_t n);
+inline uint64_t foldhash(uint64_t h, const char *s, size_t n) {
+  uint64_t h0 = h;
+  unsigned char any = 0;
+  for (size_t k = 0; k < n; k++) {
+    unsigned char c = s[k];
+    any |= c;
+    h = (h ^ fold(c)) * 1099511628211ull;
+  }
+  return any & 0x80 ? foldhashrest(h0, s, n) : h;
 }
 
 // The root keys, indexed by MRHKLM and so on.
