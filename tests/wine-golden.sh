@@ -61,9 +61,21 @@ winpath() {
 # by two minutes, so an interrupted run does not leave it behind for good.
 # The first Wine program starts Wine's services, which must not inherit a
 # pipe that CTest waits on.
+#
+# A new server's services add the machine's own serial ports to the map a
+# moment after they start; a case that cleared the map before that would
+# find a port it did not load. So a new server on a machine with serial
+# ports is given up to five seconds for them to show.
 server() {
-  "$wineserver" -p120 </dev/null >/dev/null 2>&1
+  local fresh=0 i
+  "$wineserver" -p120 </dev/null >/dev/null 2>&1 && fresh=1
   "$wine" reg query "$mapkey" </dev/null >/dev/null 2>&1
+  if [ $fresh = 1 ] && compgen -G '/dev/tty[SU]*' >/dev/null; then
+    for i in $(seq 20); do
+      "$wine" reg query "$mapkey" </dev/null 2>/dev/null | grep -q 'REG_' && break
+      sleep 0.25
+    done
+  fi
   return 0
 }
 
