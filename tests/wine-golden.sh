@@ -118,6 +118,26 @@ stop() {
   return 0
 }
 
+# Sets mode and args for run i of a case: 0 is debug (no argument), 1 quiet.
+setmode() {
+  if [ "$1" = 0 ]; then
+    mode=debug
+    args=()
+  else
+    mode=quiet
+    args=(-q)
+  fi
+}
+
+# Whether two outputs are the same byte for byte; if not, says what (for
+# mode) and shows how they differ, line ends aside.
+same() {
+  cmp -s "$1" "$2" && return 0
+  echo "$mode: $3; see $2"
+  diff <(tr -d '\r' <"$1") <(tr -d '\r' <"$2") | head -40
+  return 1
+}
+
 # Exports the keys the tool reads into dir/N.reg; a key that is not there
 # leaves dir/N.absent instead.
 exportkeys() {
@@ -193,22 +213,12 @@ runcase() {
   exportkeys "$work/before"
   local failed=0 mode args got i
   for i in 0 1; do
-    if [ $i = 0 ]; then
-      mode=debug
-      args=()
-    else
-      mode=quiet
-      args=(-q)
-    fi
+    setmode $i
     "${locale[@]}" "$wine" "$exe" "${args[@]}" </dev/null >"$work/$mode.actual" 2>>"$log"
     got=$?
     exestatus[i]=$got
     perl -0777 -pe 's/\n/\r\n/g' "$case.$mode.out" >"$work/$mode.expected"
-    if ! cmp -s "$work/$mode.expected" "$work/$mode.actual"; then
-      echo "$mode: output differs from $case.$mode.out (CRLF); see $work/$mode.actual"
-      diff <(tr -d '\r' <"$work/$mode.expected") <(tr -d '\r' <"$work/$mode.actual") | head -40
-      failed=1
-    fi
+    same "$work/$mode.expected" "$work/$mode.actual" "output differs from $case.$mode.out (CRLF)" || failed=1
     if [ "$got" != "${want[$i]}" ]; then
       echo "$mode: exit status $got, expected ${want[$i]}"
       failed=1
@@ -247,20 +257,10 @@ collectcheck() {
     failed=1
   fi
   for i in 0 1; do
-    if [ $i = 0 ]; then
-      mode=debug
-      args=()
-    else
-      mode=quiet
-      args=(-q)
-    fi
+    setmode $i
     "$NATIVE" "${args[@]}" <"$file" 2>>"$log" | perl -0777 -pe 's/\n/\r\n/g' >"$work/$mode.native"
     got=${PIPESTATUS[0]}
-    if ! cmp -s "$work/$mode.actual" "$work/$mode.native"; then
-      echo "$mode: the native build on collect.cmd's export printed otherwise than the exe; see $work/$mode.native"
-      diff <(tr -d '\r' <"$work/$mode.actual") <(tr -d '\r' <"$work/$mode.native") | head -40
-      failed=1
-    fi
+    same "$work/$mode.actual" "$work/$mode.native" "the native build on collect.cmd's export printed otherwise than the exe" || failed=1
     if [ "$got" != "${exestatus[i]}" ]; then
       echo "$mode: the native build on collect.cmd's export exited $got, the exe ${exestatus[i]}"
       failed=1
