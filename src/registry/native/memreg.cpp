@@ -234,12 +234,11 @@ inline uint64_t entry(uint32_t h, DWORD id) {
   return (uint64_t)h << 32 | (id + 1);
 }
 
-// Finds the live entry for (owner, name) in a table, or MRNONE.
+// Finds the live entry for (owner, name), of hash h, in a table, or MRNONE.
 template <class T>
 DWORD probe(const std::vector<uint64_t> &table, chunked<T> &recs, DWORD owner, const char *name, size_t len,
-            DWORD T::*ownerof) {
+            uint32_t h, DWORD T::*ownerof) {
   size_t mask = table.size() - 1;
-  uint32_t h = hashName(owner, name, len);
   for (size_t s = h & mask; table[s] != 0; s = (s + 1) & mask) {
     if ((uint32_t)(table[s] >> 32) != h)
       continue;
@@ -260,8 +259,10 @@ void place(std::vector<uint64_t> &table, uint64_t e) {
 }
 
 // Adds an entry, doubling the table when it would be more than half full.
+// h is its hash, when a probe for its name has just found it; else null.
 template <class T>
-void index(std::vector<uint64_t> &table, size_t &used, chunked<T> &recs, DWORD id, DWORD T::*ownerof) {
+void index(std::vector<uint64_t> &table, size_t &used, chunked<T> &recs, DWORD id, DWORD T::*ownerof,
+           const uint32_t *h = nullptr) {
   if ((used + 1) * 2 > table.size()) {
     std::vector<uint64_t> old;
     old.swap(table);
@@ -271,14 +272,20 @@ void index(std::vector<uint64_t> &table, size_t &used, chunked<T> &recs, DWORD i
         place(table, e);
   }
   const T &r = recs[id];
-  place(table, entry(hashName(r.*ownerof, r.name, r.namelen), id));
+  place(table, entry(h ? *h : hashName(r.*ownerof, r.name, r.namelen), id));
   used++;
 }
 
-DWORD findkid(DWORD parent, const char *name, size_t len) {
+// Looks a subkey up; where the subkeys are hashed, *h (when asked) gets the
+// name's hash, for adding it.
+DWORD findkid(DWORD parent, const char *name, size_t len, uint32_t *h = nullptr) {
   mkey &p = keys[parent];
-  if (p.kidhash)
-    return probe(keyhash, keys, parent, name, len, &mkey::parent);
+  if (p.kidhash) {
+    uint32_t hash = hashName(parent, name, len);
+    if (h)
+      *h = hash;
+    return probe(keyhash, keys, parent, name, len, hash, &mkey::parent);
+  }
   // An ASCII name matches only ASCII of its length (no other character
   // upper-cases to ASCII); most siblings differ so.
   for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib) {
@@ -289,10 +296,14 @@ DWORD findkid(DWORD parent, const char *name, size_t len) {
   return MRNONE;
 }
 
-DWORD findval(DWORD key, const char *name, size_t len) {
+DWORD findval(DWORD key, const char *name, size_t len, uint32_t *h = nullptr) {
   mkey &k = keys[key];
-  if (k.valhash)
-    return probe(valhash, vals, key, name, len, &mval::key);
+  if (k.valhash) {
+    uint32_t hash = hashName(key, name, len);
+    if (h)
+      *h = hash;
+    return probe(valhash, vals, key, name, len, hash, &mval::key);
+  }
   for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next) {
     const mval &r = vals[v];
     if (!(r.form == TASCII && r.namelen != len) && samefold(r.name, r.namelen, name, len))
@@ -312,12 +323,14 @@ uint8_t formOf(bool ascii) {
   return ascii ? TASCII : textform == MRACP ? T8 : TUTF8;
 }
 
-DWORD newKey(DWORD parent, const char *name, size_t len) {
+// Adds a subkey; h is its name's hash if findkid just told it (its parent's
+// subkeys hashed), else null.
+DWORD newKey(DWORD parent, const char *name, size_t len, int known, const uint32_t *h = nullptr) {
   mkey k = {};
   k.parent = parent;
   k.namelen = (DWORD)len;
-  bool ascii;
-  k.name = storetext(name, len, &ascii);
+  bool ascii = true;
+  k.name = known & MRNAMEASCII ? store(name, len) : storetext(name, len, &ascii);
   k.firstkid = k.lastkid = k.nextsib = MRNONE;
   k.firstval = k.lastval = MRNONE;
   k.link = MRNONE;
@@ -341,7 +354,7 @@ DWORD newKey(DWORD parent, const char *name, size_t len) {
   p.lastkid = id;
   p.nkids++;
   if (p.kidhash) {
-    index(keyhash, keyused, keys, id, &mkey::parent);
+    index(keyhash, keyused, keys, id, &mkey::parent, h);
   } else if (p.nkids > SMALL) {
     p.kidhash = true;
     for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib)
@@ -607,7 +620,7 @@ void mrclear(void) {
   blockleft = 0;
   blockpos = nullptr;
   for (const rootkey &r : rootkeys)
-    newKey(MRNONE, r.name, strlen(r.name));
+    newKey(MRNONE, r.name, strlen(r.name), MRNAMEASCII);
   memset(handles, 0, sizeof handles);
   memset(faultnth, 0, sizeof faultnth);
   nfaults = 0;
@@ -626,10 +639,11 @@ DWORD mrfind(DWORD parent, const char *name, size_t len) {
   return findkid(parent, name, len);
 }
 
-DWORD mrkey(DWORD parent, const char *name, size_t len) {
+DWORD mrkey(DWORD parent, const char *name, size_t len, int ascii) {
   parent = follow(parent);
-  DWORD k = findkid(parent, name, len);
-  return k != MRNONE ? k : newKey(parent, name, len);
+  uint32_t h;
+  DWORD k = findkid(parent, name, len, &h);
+  return k != MRNONE ? k : newKey(parent, name, len, ascii, keys[parent].kidhash ? &h : nullptr);
 }
 
 void mrdelkey(DWORD key) {
@@ -672,16 +686,18 @@ void mrlink(DWORD parent, const char *name, size_t len, DWORD target) {
   links.push_back(k);
 }
 
-void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
+void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size,
+                int known) {
   int dataform = textform == MRACP || rawdata ? DRAW : DUTF8;
   key = follow(key);
-  DWORD v = findval(key, name, namelen);
+  uint32_t h;
+  DWORD v = findval(key, name, namelen, &h);
   if (v == MRNONE) {
     mval r = {};
     r.key = key;
     r.namelen = (DWORD)namelen;
-    bool ascii;
-    r.name = storetext(name, namelen, &ascii);
+    bool ascii = true;
+    r.name = known & MRNAMEASCII ? store(name, namelen) : storetext(name, namelen, &ascii);
     r.next = MRNONE;
     r.form = formOf(ascii);
     v = vals.add(r);
@@ -693,7 +709,7 @@ void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const v
     k.lastval = v;
     k.nvals++;
     if (k.valhash) {
-      index(valhash, valused, vals, v, &mval::key);
+      index(valhash, valused, vals, v, &mval::key, &h);
     } else if (k.nvals > SMALL) {
       k.valhash = true;
       for (DWORD c = k.firstval; c != MRNONE; c = vals[c].next)
@@ -703,7 +719,7 @@ void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const v
   mval &r = vals[v];
   r.type = type;
   r.size = (DWORD)size;
-  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
+  if ((known & MRDATAASCII) || (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ))
     dataform = DRAW;
   // ASCII text is stored as it will be handed over.
   bool ascii = true;

@@ -42,6 +42,7 @@ const char NOHEADER[] = "expected 'Windows Registry Editor Version 5.00' or 'REG
 struct buf {
   char *p;
   size_t n, cap;
+  bool ascii;  // holds only ASCII, as far as is known: UTF-16 tells as it is decoded
 };
 
 // A name of the last key path opened: where it ends in the path, its key.
@@ -330,7 +331,8 @@ bool header(const unsigned char *s, size_t n, size_t i) {
   return !h[k] && i == n;
 }
 
-// Appends the text of units from to to, as UTF-8, to b.
+// Appends the text of units from to to, as UTF-8, to b. From UTF-16, a unit
+// beyond ASCII takes more than one byte: b stays ASCII while every unit took one.
 template <int W>
 bool decode(rd *r, const unsigned char *s, size_t from, size_t to, buf *b) {
   if (to == from)
@@ -340,8 +342,11 @@ bool decode(rd *r, const unsigned char *s, size_t from, size_t to, buf *b) {
   if constexpr (W == 1) {
     memcpy(b->p + b->n, s + from, to - from);
     b->n += to - from;
+    b->ascii = false;  // not looked at
   } else {
-    b->n += utf16to8(s + 2 * from, to - from, b->p + b->n);
+    size_t k = utf16to8(s + 2 * from, to - from, b->p + b->n);
+    b->n += k;
+    b->ascii &= k == to - from;
   }
   return true;
 }
@@ -355,6 +360,7 @@ const long UNTERMINATED = -1, BADESCAPE = -2;
 template <int W>
 long quoted(rd *r, const unsigned char *s, size_t n, size_t i, buf *b) {
   b->n = 0;
+  b->ascii = true;
   size_t from = i;
   for (; i < n; i++) {
     if constexpr (W == 2) {
@@ -492,6 +498,7 @@ const char *hexbytes(rd *r, const unsigned char *s, size_t n, size_t i, bool *mo
 template <int W>
 const char *hexdata(rd *r, size_t i) {
   r->data.n = 0;
+  r->data.ascii = false;
   bool more;
   if (i == r->n)
     return nullptr;
@@ -532,6 +539,7 @@ const char *dword(rd *r, const unsigned char *s, size_t n, size_t i) {
   for (int b = 0; b < 4; b++)
     r->data.p[b] = (char)(v >> (8 * b));
   r->data.n = 4;
+  r->data.ascii = false;
   return nullptr;
 }
 
@@ -588,6 +596,7 @@ const buf *astext(rd *r, int enc, DWORD type) {
   if (!reserve(r, t, d->n / 2 * 3 + 1))
     return nullptr;
   t->n = utf16to8((const unsigned char *)d->p, d->n / 2, t->p);
+  t->ascii = t->n == d->n / 2;
   return t;
 }
 
@@ -632,6 +641,7 @@ void value(rd *r, size_t i, bool dflt) {
   unsigned long vline = r->line;
   buf *name = &r->name;
   name->n = 0;
+  name->ascii = true;
   if (!dflt) {
     long e = quoted<W>(r, s, n, i, name);
     if (e < 0) {
@@ -666,13 +676,14 @@ void value(rd *r, size_t i, bool dflt) {
   if (why)
     return skipped(r, vline, why);
   if (r->key != MRNONE)
-    mrsetvalue(r->key, name->p, name->n, type, d->p, d->n);
+    mrsetvalue(r->key, name->p, name->n, type, d->p, d->n,
+               (name->ascii ? MRNAMEASCII : 0) | (d->ascii ? MRDATAASCII : 0));
 }
 
 // Opens (creating it and its parents) the key a path names, and makes it the
 // one values go to. The names the path shares with the last one opened are
-// not looked up again.
-void openkey(rd *r, const char *s, size_t n) {
+// not looked up again. ascii: the path is known to be all ASCII.
+void openkey(rd *r, const char *s, size_t n, bool ascii) {
   r->key = MRNONE;
   buf *prev = &r->prev;
   size_t lim = n < prev->n ? n : prev->n;
@@ -714,7 +725,7 @@ void openkey(rd *r, const char *s, size_t n) {
   for (size_t i = r->comps[same - 1].end; i + 1 < n;) {
     size_t e = nameend(s, n, i + 1);
     if (e > i + 1) {
-      id = mrkey(id, s + i + 1, e - i - 1);
+      id = mrkey(id, s + i + 1, e - i - 1, ascii ? MRNAMEASCII : 0);
       r->comps[same++] = {e, id};
     }
     i = e;
@@ -773,12 +784,13 @@ void keyline(rd *r, size_t i) {
   r->haskey = true;
   buf *p = &r->path;
   p->n = 0;
+  p->ascii = true;
   if (!decode<W>(r, s, i + del, end, p))
     return;
   if (del)
     delkey(r, p->p, p->n);
   else
-    openkey(r, p->p, p->n);
+    openkey(r, p->p, p->n, p->ascii);
 }
 
 template <int W>
@@ -835,9 +847,13 @@ bool parse(rd *r) {
                                : header<1>(r->s, r->n, blanks<1>(r->s, r->n, 0));
   if (!ok || r->halt)
     return fail(r, 1, NOHEADER);
+  int form = -1;
   while (!r->err && nextline(r)) {
     // Names and strings of an 8-bit export are in the machine's code page.
-    mrtextform(r->enc == ENC8 ? MRACP : MRUTF8);
+    if (form != (r->enc == ENC8 ? MRACP : MRUTF8)) {
+      form = r->enc == ENC8 ? MRACP : MRUTF8;
+      mrtextform(form);
+    }
     if (r->enc == ENCUTF16)
       parseline<2>(r);
     else
