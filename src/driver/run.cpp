@@ -115,8 +115,20 @@ void pair(run &r, const char *left, const char *right, int rightlen) {
 }
 
 DWORD buildpath(run &r, const char *prefix, const char *name, const char *suffix) {
-  int n = snprintf(r.namebuf, sizeof r.namebuf, "%s%s%s", prefix, name, suffix);
-  if (n < 0 || (size_t)n >= sizeof r.namebuf)
-    return ERROR_FILENAME_EXCED_RANGE;
-  return 0;
+  // Copied piece by piece: a path is built for every adapter, and this is
+  // no line of output.
+  const char *parts[] = {prefix, name, suffix};
+  size_t n = 0;
+  DWORD ret = 0;
+  for (const char *p : parts) {
+    size_t len = strlen(p);
+    if (len > sizeof r.namebuf - 1 - n) {
+      len = sizeof r.namebuf - 1 - n;
+      ret = ERROR_FILENAME_EXCED_RANGE;
+    }
+    memcpy(r.namebuf + n, p, len);
+    n += len;
+  }
+  r.namebuf[n] = 0;
+  return ret;
 }
