@@ -391,16 +391,12 @@ DWORD follow(DWORD k) {
 
 // The key an HKEY stands for, or MRNONE.
 DWORD keyOf(HKEY h) {
-  int r = rootbyhandle(h);
-  if (r >= 0)
-    return (DWORD)r;
+  // Open handles first: the scans pass them far more often than roots.
   uintptr_t v = (uintptr_t)h;
-  if (v < 16 || (v & 15) != 0)
-    return MRNONE;
-  size_t slot = v / 16 - 1;
-  if (slot >= (size_t)MRHANDLES || handles[slot] == 0)
-    return MRNONE;
-  return handles[slot] - 1;
+  if (v >= 16 && (v & 15) == 0 && v / 16 - 1 < (size_t)MRHANDLES)
+    return handles[v / 16 - 1] != 0 ? handles[v / 16 - 1] - 1 : MRNONE;
+  int r = rootbyhandle(h);
+  return r >= 0 ? (DWORD)r : MRNONE;
 }
 
 // Writes a key's full path, without its root, into buf; returns its length.
