@@ -205,8 +205,11 @@ size_t scan16(const unsigned char *s, const unsigned char *se, size_t *nul) {
     const __m128i cr = _mm_set1_epi16('\r'), zero = _mm_setzero_si128();
     while (se - t >= 16) {
       __m128i v = _mm_loadu_si128((const __m128i *)t);
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), zero)) != 0)
+      int m = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), zero));
+      if (m != 0) {
+        t += __builtin_ctz(m);  // to that unit: its two bits are the lowest set
         break;
+      }
       t += 16;
     }
 #endif
