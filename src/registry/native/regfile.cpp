@@ -356,6 +356,66 @@ bool decode(rd *r, const unsigned char *s, size_t from, size_t to, buf *b) {
 
 const long UNTERMINATED = -1, BADESCAPE = -2;
 
+// quoted() over UTF-16LE: decoded as it is scanned, each unit read once.
+// Runs of ASCII go eight units at a time up to a quote, a backslash or a
+// unit beyond ASCII, which are taken one at a time.
+long quoted16(rd *r, const unsigned char *s, size_t n, size_t i, buf *b) {
+  // Room for the rest of the line: at most three bytes a unit.
+  if (!reserve(r, b, 3 * (n - i)))
+    return UNTERMINATED;
+  char *o = b->p;
+  for (;;) {
+#ifdef __SSE2__
+    const __m128i q = _mm_set1_epi16('"'), e = _mm_set1_epi16('\\'), high = _mm_set1_epi16((short)0xff80);
+    while (i + 8 <= n) {
+      __m128i v = _mm_loadu_si128((const __m128i *)(s + 2 * i));
+      unsigned ascii = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128()));
+      unsigned stop = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, q), _mm_cmpeq_epi16(v, e)));
+      stop |= ~ascii & 0xffff;
+      // All eight are stored; only those before the first stop count.
+      _mm_storel_epi64((__m128i *)o, _mm_packus_epi16(v, v));
+      size_t k = stop ? __builtin_ctz(stop) / 2 : 8;
+      o += k;
+      i += k;
+      if (k < 8)
+        break;
+    }
+#endif
+    if (i == n)
+      break;
+    uint32_t c = at<2>(s, i);
+    if (c == '"') {
+      b->n = o - b->p;
+      return (long)i + 1;
+    }
+    if (c == '\\') {
+      if (++i == n)
+        break;
+      c = at<2>(s, i);
+      if (c == '0')
+        return BADESCAPE;
+      if (c == 'n' || c == 'r') {
+        *o++ = c == 'n' ? '\n' : '\r';
+        i++;
+        continue;
+      }
+      // Any other character stands for itself.
+    }
+    if (c < 0x80) {
+      *o++ = (char)c;
+      i++;
+      continue;
+    }
+    // A surrogate pair converts as one character.
+    size_t u = c - 0xd800 < 0x400 && i + 1 < n && at<2>(s, i + 1) - 0xdc00 < 0x400 ? 2 : 1;
+    o += utf16to8(s + 2 * i, u, o);
+    i += u;
+    b->ascii = false;
+  }
+  b->n = o - b->p;
+  return UNTERMINATED;
+}
+
 // A quoted name or string from i (after its opening quote), with its
 // escapes, into b. Returns the index after the closing quote, UNTERMINATED
 // or BADESCAPE. A backslash before any other character than n, r or 0
@@ -364,33 +424,10 @@ template <int W>
 long quoted(rd *r, const unsigned char *s, size_t n, size_t i, buf *b) {
   b->n = 0;
   b->ascii = true;
+  if constexpr (W == 2)
+    return quoted16(r, s, n, i, b);
   size_t from = i;
   for (; i < n; i++) {
-    if constexpr (W == 2) {
-#ifdef __SSE2__
-      // Eight units at a time while none is a quote or a backslash.
-      const __m128i q = _mm_set1_epi16('"'), e = _mm_set1_epi16('\\');
-      while (i + 8 <= n) {
-        __m128i v = _mm_loadu_si128((const __m128i *)(s + 2 * i));
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, q), _mm_cmpeq_epi16(v, e))) != 0)
-          break;
-        i += 8;
-      }
-#endif
-      // Four units at a time while none is a quote or a backslash.
-      const uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
-      while (i + 4 <= n) {
-        uint64_t w, q, e;
-        memcpy(&w, s + 2 * i, 8);
-        q = w ^ (ones * '"');
-        e = w ^ (ones * '\\');
-        if ((((q - ones) & ~q) | ((e - ones) & ~e)) & tops)
-          break;
-        i += 4;
-      }
-      if (i == n)
-        break;
-    }
     uint32_t c = at<W>(s, i);
     if (c == '"') {
       if (!decode<W>(r, s, from, i, b))
