@@ -221,10 +221,56 @@ const char *store(const void *p, size_t n) {
   return at;
 }
 
-// Stores n bytes as store does, telling whether they are all ASCII.
+// Names and data repeat from key to key (every adapter's instance key has
+// its "FriendlyName", its ClassGUID, its Service): what was stored lately is
+// remembered by content, one item per slot, so that a repeat shares the
+// stored copy instead of taking memory again. Nothing stored is changed in
+// place, so sharing is safe.
+const size_t SHAREMAX = 256;  // longer items are stored every time
+const size_t SHARESLOTS = 4096;
+struct shared {
+  const char *p;
+  uint32_t n, h;
+};
+shared sharecache[SHARESLOTS];
+
+// A cheap hash of n bytes: their length and first and last eight.
+inline uint32_t sharehash(const unsigned char *s, size_t n) {
+  uint64_t a, b;
+  if (n >= 8) {
+    memcpy(&a, s, 8);
+    memcpy(&b, s + n - 8, 8);
+  } else if (n >= 4) {
+    uint32_t x, y;
+    memcpy(&x, s, 4);
+    memcpy(&y, s + n - 4, 4);
+    a = x;
+    b = y;
+  } else {
+    a = s[0] | (uint64_t)s[n / 2] << 8 | (uint64_t)s[n - 1] << 16;
+    b = 0;
+  }
+  uint64_t h = (a * 0x9e3779b97f4a7c15ull) ^ (b * 0xc2b2ae3d27d4eb4full) ^ n;
+  return (uint32_t)((h ^ (h >> 29)) >> 16);
+}
+
+// Stores n bytes as store does, or finds the same bytes stored lately.
+const char *storeshared(const void *p, size_t n) {
+  if (n == 0 || n > SHAREMAX)
+    return store(p, n);
+  uint32_t h = sharehash((const unsigned char *)p, n);
+  shared &c = sharecache[h % SHARESLOTS];
+  if (c.n == n && c.h == h && memcmp(c.p, p, n) == 0)
+    return c.p;
+  const char *at = store(p, n);
+  c = shared{at, (uint32_t)n, h};
+  return at;
+}
+
+// Stores n bytes as storeshared does, telling whether they are all ASCII.
 inline const char *storetext(const void *p, size_t n, bool *ascii) {
   *ascii = isascii(p, n);
-  return store(p, n);
+  return storeshared(p, n);
 }
 
 // Hash tables hold the 32-bit hash of an entry's (owner, name) above its id
@@ -330,7 +376,7 @@ DWORD newKey(DWORD parent, const char *name, size_t len, int known, const uint32
   k.parent = parent;
   k.namelen = (DWORD)len;
   bool ascii = true;
-  k.name = known & MRNAMEASCII ? store(name, len) : storetext(name, len, &ascii);
+  k.name = known & MRNAMEASCII ? storeshared(name, len) : storetext(name, len, &ascii);
   k.firstkid = k.lastkid = k.nextsib = MRNONE;
   k.firstval = k.lastval = MRNONE;
   k.link = MRNONE;
@@ -612,6 +658,7 @@ void mrclear(void) {
   textform = MRUTF8;
   chunkleft = 0;
   chunkpos = nullptr;
+  memset(sharecache, 0, sizeof sharecache);
   blocks.clear();
   blockleft = 0;
   blockpos = nullptr;
@@ -693,7 +740,7 @@ void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const v
     r.key = key;
     r.namelen = (DWORD)namelen;
     bool ascii = true;
-    r.name = known & MRNAMEASCII ? store(name, namelen) : storetext(name, namelen, &ascii);
+    r.name = known & MRNAMEASCII ? storeshared(name, namelen) : storetext(name, namelen, &ascii);
     r.next = MRNONE;
     r.form = formOf(ascii);
     v = vals.add(r);
@@ -719,7 +766,7 @@ void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const v
     dataform = DRAW;
   // ASCII text is stored as it will be handed over.
   bool ascii = true;
-  r.data = dataform == DRAW ? store(data, size) : storetext(data, size, &ascii);
+  r.data = dataform == DRAW ? storeshared(data, size) : storetext(data, size, &ascii);
   if (ascii)
     dataform = DRAW;
   r.dataform = (uint8_t)dataform;
