@@ -254,13 +254,25 @@ inline uint32_t sharehash(const unsigned char *s, size_t n) {
   return (uint32_t)((h ^ (h >> 29)) >> 16);
 }
 
+// Whether n bytes at a and b are the same: short ones word by word.
+inline bool samebytes(const char *a, const char *b, size_t n) {
+  if (n < 8 || n > 16)
+    return memcmp(a, b, n) == 0;
+  uint64_t x, y, z, w;
+  memcpy(&x, a, 8);
+  memcpy(&y, b, 8);
+  memcpy(&z, a + n - 8, 8);
+  memcpy(&w, b + n - 8, 8);
+  return x == y && z == w;
+}
+
 // Stores n bytes as store does, or finds the same bytes stored lately.
-const char *storeshared(const void *p, size_t n) {
+inline const char *storeshared(const void *p, size_t n) {
   if (n == 0 || n > SHAREMAX)
     return store(p, n);
   uint32_t h = sharehash((const unsigned char *)p, n);
   shared &c = sharecache[h % SHARESLOTS];
-  if (c.n == n && c.h == h && memcmp(c.p, p, n) == 0)
+  if (c.n == n && c.h == h && samebytes(c.p, (const char *)p, n))
     return c.p;
   const char *at = store(p, n);
   c = shared{at, (uint32_t)n, h};
