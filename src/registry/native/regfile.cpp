@@ -169,14 +169,18 @@ void linestart(rd *r) {
     }
     r->cr = false;
   }
-  if (se - s >= 2 && s[0] == 0xff && s[1] == 0xfe) {
-    s += 2;
-    r->enc = ENCUTF16;
-  } else if (se - s >= 3 && s[0] == 0xef && s[1] == 0xbb && s[2] == 0xbf) {
-    s += 3;
-    r->enc = ENCUTF8;
-  } else if (r->enc != ENC8 && rawheader(s, se)) {
-    r->enc = ENC8;
+  // A mark or an 8-bit header line has a second byte that is not zero; a
+  // line of UTF-16 that starts with ASCII has a zero one.
+  if (se - s < 2 || s[1] != 0) {
+    if (se - s >= 2 && s[0] == 0xff && s[1] == 0xfe) {
+      s += 2;
+      r->enc = ENCUTF16;
+    } else if (se - s >= 3 && s[0] == 0xef && s[1] == 0xbb && s[2] == 0xbf) {
+      s += 3;
+      r->enc = ENCUTF8;
+    } else if (r->enc != ENC8 && rawheader(s, se)) {
+      r->enc = ENC8;
+    }
   }
   r->p = s;
 }
