@@ -200,32 +200,48 @@ size_t scan8(const unsigned char *s, const unsigned char *se, size_t *nul) {
   return t - s;
 }
 
-// The same over UTF-16LE code units, up to the last whole one before se.
+#ifdef __SSE2__
+// Bits for the bytes of the eight units at t that are at or below '\r'.
+inline unsigned lowunits(const unsigned char *t) {
+  __m128i v = _mm_loadu_si128((const __m128i *)t);
+  return (unsigned)_mm_movemask_epi8(
+      _mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16('\r')), _mm_setzero_si128()));
+}
+#endif
+
+// From t, past the UTF-16LE units above '\r', many at a time: to the first
+// unit at or below it, or to where fewer than four units are left.
+inline const unsigned char *skipplain16(const unsigned char *t, const unsigned char *se) {
+#ifdef __SSE2__
+  // Sixteen units, then eight; a unit's two bits are the lowest set.
+  for (; se - t >= 32; t += 32) {
+    unsigned m = lowunits(t) | lowunits(t + 16) << 16;
+    if (m != 0)
+      return t + __builtin_ctz(m);
+  }
+  if (se - t >= 16) {
+    unsigned m = lowunits(t);
+    if (m != 0)
+      return t + __builtin_ctz(m);
+    t += 16;
+  }
+#endif
+  for (; se - t >= 8; t += 8) {
+    uint64_t w;
+    memcpy(&w, t, 8);
+    const uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
+    if (((w - ones * 14) & ~w & tops) != 0)
+      break;
+  }
+  return t;
+}
+
+// The same as scan8 over UTF-16LE code units, up to the last whole one
+// before se.
 size_t scan16(const unsigned char *s, const unsigned char *se, size_t *nul) {
   const unsigned char *t = s;
   for (;;) {
-#ifdef __SSE2__
-    // Eight units at a time while none of them is below '\r' + 1.
-    const __m128i cr = _mm_set1_epi16('\r'), zero = _mm_setzero_si128();
-    while (se - t >= 16) {
-      __m128i v = _mm_loadu_si128((const __m128i *)t);
-      int m = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), zero));
-      if (m != 0) {
-        t += __builtin_ctz(m);  // to that unit: its two bits are the lowest set
-        break;
-      }
-      t += 16;
-    }
-#endif
-    // Four units at a time while none of them is below '\r' + 1.
-    while (se - t >= 8) {
-      uint64_t w;
-      memcpy(&w, t, 8);
-      const uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
-      if (((w - ones * 14) & ~w & tops) != 0)
-        break;
-      t += 8;
-    }
+    t = skipplain16(t, se);
     if (se - t < 2)
       break;
     unsigned c = t[0] | t[1] << 8;
