@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,6 +64,35 @@ TEST(Memreg, NamesMatchWithoutCaseAndKeepSpelling) {
   k = open("software");
   EXPECT_EQ(subkeys(k), std::vector<std::string>{"Vendor"});
   RegCloseKey(k);
+}
+
+// Keys with many subkeys or values look names up by hash: the hash must fold
+// case as the comparison does, for names of every length.
+TEST(Memreg, NamesMatchWithoutCaseInKeysOfEveryWidth) {
+  for (int n : {3, 100}) {
+    SCOPED_TRACE(n);
+    mrclear();
+    auto name = [](int i, bool upper) {
+      std::string s = std::string("Vid_0403+Pid_6001+a").substr(0, 1 + i % 19) + std::to_string(i);
+      for (char &c : s)
+        c = upper ? (char)toupper(c) : c;
+      return s;
+    };
+    for (int i = 0; i < n; i++) {
+      mrpath(("K\\" + name(i, false)).c_str());
+      mrsz("K", name(i, false).c_str(), "x");
+    }
+    // Created again in upper case: the same keys and values.
+    for (int i = 0; i < n; i++) {
+      mrpath(("K\\" + name(i, true)).c_str());
+      mrsz("K", name(i, true).c_str(), "y");
+    }
+    HKEY k = open("K");
+    ASSERT_NE(k, nullptr);
+    EXPECT_EQ(subkeys(k).size(), (size_t)n);
+    EXPECT_EQ(valuenames(k).size(), (size_t)n);
+    RegCloseKey(k);
+  }
 }
 
 TEST(Memreg, SubkeysSortedAsWindowsFoldsThem) {

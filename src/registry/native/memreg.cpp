@@ -221,10 +221,68 @@ const char *store(const void *p, size_t n) {
   return at;
 }
 
-// Stores n bytes as store does, telling whether they are all ASCII.
+// Names and data repeat from key to key (every adapter's instance key has
+// its "FriendlyName", its ClassGUID, its Service): what was stored lately is
+// remembered by content, one item per slot, so that a repeat shares the
+// stored copy instead of taking memory again. Nothing stored is changed in
+// place, so sharing is safe.
+const size_t SHAREMAX = 256;  // longer items are stored every time
+const size_t SHARESLOTS = 4096;
+struct shared {
+  const char *p;
+  uint32_t n, h;
+};
+shared sharecache[SHARESLOTS];
+
+// A cheap hash of n bytes: their length and first and last eight.
+inline uint32_t sharehash(const unsigned char *s, size_t n) {
+  uint64_t a, b;
+  if (n >= 8) {
+    memcpy(&a, s, 8);
+    memcpy(&b, s + n - 8, 8);
+  } else if (n >= 4) {
+    uint32_t x, y;
+    memcpy(&x, s, 4);
+    memcpy(&y, s + n - 4, 4);
+    a = x;
+    b = y;
+  } else {
+    a = s[0] | (uint64_t)s[n / 2] << 8 | (uint64_t)s[n - 1] << 16;
+    b = 0;
+  }
+  uint64_t h = (a * 0x9e3779b97f4a7c15ull) ^ (b * 0xc2b2ae3d27d4eb4full) ^ n;
+  return (uint32_t)((h ^ (h >> 29)) >> 16);
+}
+
+// Whether n bytes at a and b are the same: short ones word by word.
+inline bool samebytes(const char *a, const char *b, size_t n) {
+  if (n < 8 || n > 16)
+    return memcmp(a, b, n) == 0;
+  uint64_t x, y, z, w;
+  memcpy(&x, a, 8);
+  memcpy(&y, b, 8);
+  memcpy(&z, a + n - 8, 8);
+  memcpy(&w, b + n - 8, 8);
+  return x == y && z == w;
+}
+
+// Stores n bytes as store does, or finds the same bytes stored lately.
+inline const char *storeshared(const void *p, size_t n) {
+  if (n == 0 || n > SHAREMAX)
+    return store(p, n);
+  uint32_t h = sharehash((const unsigned char *)p, n);
+  shared &c = sharecache[h % SHARESLOTS];
+  if (c.n == n && c.h == h && samebytes(c.p, (const char *)p, n))
+    return c.p;
+  const char *at = store(p, n);
+  c = shared{at, (uint32_t)n, h};
+  return at;
+}
+
+// Stores n bytes as storeshared does, telling whether they are all ASCII.
 inline const char *storetext(const void *p, size_t n, bool *ascii) {
   *ascii = isascii(p, n);
-  return store(p, n);
+  return storeshared(p, n);
 }
 
 // Hash tables hold the 32-bit hash of an entry's (owner, name) above its id
@@ -234,12 +292,11 @@ inline uint64_t entry(uint32_t h, DWORD id) {
   return (uint64_t)h << 32 | (id + 1);
 }
 
-// Finds the live entry for (owner, name) in a table, or MRNONE.
+// Finds the live entry for (owner, name), of hash h, in a table, or MRNONE.
 template <class T>
 DWORD probe(const std::vector<uint64_t> &table, chunked<T> &recs, DWORD owner, const char *name, size_t len,
-            DWORD T::*ownerof) {
+            uint32_t h, DWORD T::*ownerof) {
   size_t mask = table.size() - 1;
-  uint32_t h = hashName(owner, name, len);
   for (size_t s = h & mask; table[s] != 0; s = (s + 1) & mask) {
     if ((uint32_t)(table[s] >> 32) != h)
       continue;
@@ -260,8 +317,10 @@ void place(std::vector<uint64_t> &table, uint64_t e) {
 }
 
 // Adds an entry, doubling the table when it would be more than half full.
+// h is its hash, when a probe for its name has just found it; else null.
 template <class T>
-void index(std::vector<uint64_t> &table, size_t &used, chunked<T> &recs, DWORD id, DWORD T::*ownerof) {
+void index(std::vector<uint64_t> &table, size_t &used, chunked<T> &recs, DWORD id, DWORD T::*ownerof,
+           const uint32_t *h = nullptr) {
   if ((used + 1) * 2 > table.size()) {
     std::vector<uint64_t> old;
     old.swap(table);
@@ -271,14 +330,20 @@ void index(std::vector<uint64_t> &table, size_t &used, chunked<T> &recs, DWORD i
         place(table, e);
   }
   const T &r = recs[id];
-  place(table, entry(hashName(r.*ownerof, r.name, r.namelen), id));
+  place(table, entry(h ? *h : hashName(r.*ownerof, r.name, r.namelen), id));
   used++;
 }
 
-DWORD findkid(DWORD parent, const char *name, size_t len) {
+// Looks a subkey up; where the subkeys are hashed, *h (when asked) gets the
+// name's hash, for adding it.
+DWORD findkid(DWORD parent, const char *name, size_t len, uint32_t *h = nullptr) {
   mkey &p = keys[parent];
-  if (p.kidhash)
-    return probe(keyhash, keys, parent, name, len, &mkey::parent);
+  if (p.kidhash) {
+    uint32_t hash = hashName(parent, name, len);
+    if (h)
+      *h = hash;
+    return probe(keyhash, keys, parent, name, len, hash, &mkey::parent);
+  }
   // An ASCII name matches only ASCII of its length (no other character
   // upper-cases to ASCII); most siblings differ so.
   for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib) {
@@ -289,10 +354,14 @@ DWORD findkid(DWORD parent, const char *name, size_t len) {
   return MRNONE;
 }
 
-DWORD findval(DWORD key, const char *name, size_t len) {
+DWORD findval(DWORD key, const char *name, size_t len, uint32_t *h = nullptr) {
   mkey &k = keys[key];
-  if (k.valhash)
-    return probe(valhash, vals, key, name, len, &mval::key);
+  if (k.valhash) {
+    uint32_t hash = hashName(key, name, len);
+    if (h)
+      *h = hash;
+    return probe(valhash, vals, key, name, len, hash, &mval::key);
+  }
   for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next) {
     const mval &r = vals[v];
     if (!(r.form == TASCII && r.namelen != len) && samefold(r.name, r.namelen, name, len))
@@ -312,12 +381,14 @@ uint8_t formOf(bool ascii) {
   return ascii ? TASCII : textform == MRACP ? T8 : TUTF8;
 }
 
-DWORD newKey(DWORD parent, const char *name, size_t len) {
+// Adds a subkey; h is its name's hash if findkid just told it (its parent's
+// subkeys hashed), else null.
+DWORD newKey(DWORD parent, const char *name, size_t len, int known, const uint32_t *h = nullptr) {
   mkey k = {};
   k.parent = parent;
   k.namelen = (DWORD)len;
-  bool ascii;
-  k.name = storetext(name, len, &ascii);
+  bool ascii = true;
+  k.name = known & MRNAMEASCII ? storeshared(name, len) : storetext(name, len, &ascii);
   k.firstkid = k.lastkid = k.nextsib = MRNONE;
   k.firstval = k.lastval = MRNONE;
   k.link = MRNONE;
@@ -341,7 +412,7 @@ DWORD newKey(DWORD parent, const char *name, size_t len) {
   p.lastkid = id;
   p.nkids++;
   if (p.kidhash) {
-    index(keyhash, keyused, keys, id, &mkey::parent);
+    index(keyhash, keyused, keys, id, &mkey::parent, h);
   } else if (p.nkids > SMALL) {
     p.kidhash = true;
     for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib)
@@ -378,16 +449,12 @@ DWORD follow(DWORD k) {
 
 // The key an HKEY stands for, or MRNONE.
 DWORD keyOf(HKEY h) {
-  int r = rootbyhandle(h);
-  if (r >= 0)
-    return (DWORD)r;
+  // Open handles first: the scans pass them far more often than roots.
   uintptr_t v = (uintptr_t)h;
-  if (v < 16 || (v & 15) != 0)
-    return MRNONE;
-  size_t slot = v / 16 - 1;
-  if (slot >= (size_t)MRHANDLES || handles[slot] == 0)
-    return MRNONE;
-  return handles[slot] - 1;
+  if (v >= 16 && (v & 15) == 0 && v / 16 - 1 < (size_t)MRHANDLES)
+    return handles[v / 16 - 1] != 0 ? handles[v / 16 - 1] - 1 : MRNONE;
+  int r = rootbyhandle(h);
+  return r >= 0 ? (DWORD)r : MRNONE;
 }
 
 // Writes a key's full path, without its root, into buf; returns its length.
@@ -603,11 +670,12 @@ void mrclear(void) {
   textform = MRUTF8;
   chunkleft = 0;
   chunkpos = nullptr;
+  memset(sharecache, 0, sizeof sharecache);
   blocks.clear();
   blockleft = 0;
   blockpos = nullptr;
   for (const rootkey &r : rootkeys)
-    newKey(MRNONE, r.name, strlen(r.name));
+    newKey(MRNONE, r.name, strlen(r.name), MRNAMEASCII);
   memset(handles, 0, sizeof handles);
   memset(faultnth, 0, sizeof faultnth);
   nfaults = 0;
@@ -626,10 +694,11 @@ DWORD mrfind(DWORD parent, const char *name, size_t len) {
   return findkid(parent, name, len);
 }
 
-DWORD mrkey(DWORD parent, const char *name, size_t len) {
+DWORD mrkey(DWORD parent, const char *name, size_t len, int ascii) {
   parent = follow(parent);
-  DWORD k = findkid(parent, name, len);
-  return k != MRNONE ? k : newKey(parent, name, len);
+  uint32_t h;
+  DWORD k = findkid(parent, name, len, &h);
+  return k != MRNONE ? k : newKey(parent, name, len, ascii, keys[parent].kidhash ? &h : nullptr);
 }
 
 void mrdelkey(DWORD key) {
@@ -672,16 +741,18 @@ void mrlink(DWORD parent, const char *name, size_t len, DWORD target) {
   links.push_back(k);
 }
 
-void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size) {
+void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size,
+                int known) {
   int dataform = textform == MRACP || rawdata ? DRAW : DUTF8;
   key = follow(key);
-  DWORD v = findval(key, name, namelen);
+  uint32_t h;
+  DWORD v = findval(key, name, namelen, &h);
   if (v == MRNONE) {
     mval r = {};
     r.key = key;
     r.namelen = (DWORD)namelen;
-    bool ascii;
-    r.name = storetext(name, namelen, &ascii);
+    bool ascii = true;
+    r.name = known & MRNAMEASCII ? storeshared(name, namelen) : storetext(name, namelen, &ascii);
     r.next = MRNONE;
     r.form = formOf(ascii);
     v = vals.add(r);
@@ -693,7 +764,7 @@ void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const v
     k.lastval = v;
     k.nvals++;
     if (k.valhash) {
-      index(valhash, valused, vals, v, &mval::key);
+      index(valhash, valused, vals, v, &mval::key, &h);
     } else if (k.nvals > SMALL) {
       k.valhash = true;
       for (DWORD c = k.firstval; c != MRNONE; c = vals[c].next)
@@ -703,11 +774,11 @@ void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const v
   mval &r = vals[v];
   r.type = type;
   r.size = (DWORD)size;
-  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
+  if ((known & MRDATAASCII) || (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ))
     dataform = DRAW;
   // ASCII text is stored as it will be handed over.
   bool ascii = true;
-  r.data = dataform == DRAW ? store(data, size) : storetext(data, size, &ascii);
+  r.data = dataform == DRAW ? storeshared(data, size) : storetext(data, size, &ascii);
   if (ascii)
     dataform = DRAW;
   r.dataform = (uint8_t)dataform;

@@ -32,9 +32,14 @@ enum { MRUTF8, MRACP };
 // Empties the registry and resets handles, faults and counters.
 void mrclear(void);
 
+// What a loader may know of the text it hands to mrkey and mrsetvalue: the
+// name, or the string data, is all ASCII. Text so marked is stored without
+// being looked at again; other text is looked at as it is stored.
+enum { MRNAMEASCII = 1, MRDATAASCII = 2 };
+
 // Key ids. Roots exist from mrclear on; mrkey finds or creates a child.
 DWORD mrroot(int root);
-DWORD mrkey(DWORD parent, const char *name, size_t len);
+DWORD mrkey(DWORD parent, const char *name, size_t len, int ascii = 0);
 DWORD mrfind(DWORD parent, const char *name, size_t len);
 // Deletes a key and everything below it; roots cannot be deleted.
 void mrdelkey(DWORD key);
@@ -45,7 +50,8 @@ void mrlink(DWORD parent, const char *name, size_t len, DWORD target);
 // Which text names and string data are handed in as from now on (MRUTF8 or
 // MRACP); mrclear sets MRUTF8.
 void mrtextform(int form);
-void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size);
+void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size,
+                int ascii = 0);
 void mrdelvalue(DWORD key, const char *name, size_t namelen);
 // Looks a value up; returns 0 when found, filling type, data and size.
 int mrgetvalue(DWORD key, const char *name, size_t namelen, DWORD *type, const char **data, size_t *size);

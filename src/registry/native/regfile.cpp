@@ -42,6 +42,7 @@ const char NOHEADER[] = "expected 'Windows Registry Editor Version 5.00' or 'REG
 struct buf {
   char *p;
   size_t n, cap;
+  bool ascii;  // holds only ASCII, as far as is known: UTF-16 tells as it is decoded
 };
 
 // A name of the last key path opened: where it ends in the path, its key.
@@ -168,14 +169,18 @@ void linestart(rd *r) {
     }
     r->cr = false;
   }
-  if (se - s >= 2 && s[0] == 0xff && s[1] == 0xfe) {
-    s += 2;
-    r->enc = ENCUTF16;
-  } else if (se - s >= 3 && s[0] == 0xef && s[1] == 0xbb && s[2] == 0xbf) {
-    s += 3;
-    r->enc = ENCUTF8;
-  } else if (r->enc != ENC8 && rawheader(s, se)) {
-    r->enc = ENC8;
+  // A mark or an 8-bit header line has a second byte that is not zero; a
+  // line of UTF-16 that starts with ASCII has a zero one.
+  if (se - s < 2 || s[1] != 0) {
+    if (se - s >= 2 && s[0] == 0xff && s[1] == 0xfe) {
+      s += 2;
+      r->enc = ENCUTF16;
+    } else if (se - s >= 3 && s[0] == 0xef && s[1] == 0xbb && s[2] == 0xbf) {
+      s += 3;
+      r->enc = ENCUTF8;
+    } else if (r->enc != ENC8 && rawheader(s, se)) {
+      r->enc = ENC8;
+    }
   }
   r->p = s;
 }
@@ -195,29 +200,48 @@ size_t scan8(const unsigned char *s, const unsigned char *se, size_t *nul) {
   return t - s;
 }
 
-// The same over UTF-16LE code units, up to the last whole one before se.
+#ifdef __SSE2__
+// Bits for the bytes of the eight units at t that are at or below '\r'.
+inline unsigned lowunits(const unsigned char *t) {
+  __m128i v = _mm_loadu_si128((const __m128i *)t);
+  return (unsigned)_mm_movemask_epi8(
+      _mm_cmpeq_epi16(_mm_subs_epu16(v, _mm_set1_epi16('\r')), _mm_setzero_si128()));
+}
+#endif
+
+// From t, past the UTF-16LE units above '\r', many at a time: to the first
+// unit at or below it, or to where fewer than four units are left.
+inline const unsigned char *skipplain16(const unsigned char *t, const unsigned char *se) {
+#ifdef __SSE2__
+  // Sixteen units, then eight; a unit's two bits are the lowest set.
+  for (; se - t >= 32; t += 32) {
+    unsigned m = lowunits(t) | lowunits(t + 16) << 16;
+    if (m != 0)
+      return t + __builtin_ctz(m);
+  }
+  if (se - t >= 16) {
+    unsigned m = lowunits(t);
+    if (m != 0)
+      return t + __builtin_ctz(m);
+    t += 16;
+  }
+#endif
+  for (; se - t >= 8; t += 8) {
+    uint64_t w;
+    memcpy(&w, t, 8);
+    const uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
+    if (((w - ones * 14) & ~w & tops) != 0)
+      break;
+  }
+  return t;
+}
+
+// The same as scan8 over UTF-16LE code units, up to the last whole one
+// before se.
 size_t scan16(const unsigned char *s, const unsigned char *se, size_t *nul) {
   const unsigned char *t = s;
   for (;;) {
-#ifdef __SSE2__
-    // Eight units at a time while none of them is below '\r' + 1.
-    const __m128i cr = _mm_set1_epi16('\r'), zero = _mm_setzero_si128();
-    while (se - t >= 16) {
-      __m128i v = _mm_loadu_si128((const __m128i *)t);
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_subs_epu16(v, cr), zero)) != 0)
-        break;
-      t += 16;
-    }
-#endif
-    // Four units at a time while none of them is below '\r' + 1.
-    while (se - t >= 8) {
-      uint64_t w;
-      memcpy(&w, t, 8);
-      const uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
-      if (((w - ones * 14) & ~w & tops) != 0)
-        break;
-      t += 8;
-    }
+    t = skipplain16(t, se);
     if (se - t < 2)
       break;
     unsigned c = t[0] | t[1] << 8;
@@ -330,7 +354,8 @@ bool header(const unsigned char *s, size_t n, size_t i) {
   return !h[k] && i == n;
 }
 
-// Appends the text of units from to to, as UTF-8, to b.
+// Appends the text of units from to to, as UTF-8, to b. From UTF-16, a unit
+// beyond ASCII takes more than one byte: b stays ASCII while every unit took one.
 template <int W>
 bool decode(rd *r, const unsigned char *s, size_t from, size_t to, buf *b) {
   if (to == from)
@@ -340,13 +365,76 @@ bool decode(rd *r, const unsigned char *s, size_t from, size_t to, buf *b) {
   if constexpr (W == 1) {
     memcpy(b->p + b->n, s + from, to - from);
     b->n += to - from;
+    b->ascii = false;  // not looked at
   } else {
-    b->n += utf16to8(s + 2 * from, to - from, b->p + b->n);
+    size_t k = utf16to8(s + 2 * from, to - from, b->p + b->n);
+    b->n += k;
+    b->ascii &= k == to - from;
   }
   return true;
 }
 
 const long UNTERMINATED = -1, BADESCAPE = -2;
+
+// quoted() over UTF-16LE: decoded as it is scanned, each unit read once.
+// Runs of ASCII go eight units at a time up to a quote, a backslash or a
+// unit beyond ASCII, which are taken one at a time.
+long quoted16(rd *r, const unsigned char *s, size_t n, size_t i, buf *b) {
+  // Room for the rest of the line: at most three bytes a unit.
+  if (!reserve(r, b, 3 * (n - i)))
+    return UNTERMINATED;
+  char *o = b->p;
+  for (;;) {
+#ifdef __SSE2__
+    const __m128i q = _mm_set1_epi16('"'), e = _mm_set1_epi16('\\'), high = _mm_set1_epi16((short)0xff80);
+    while (i + 8 <= n) {
+      __m128i v = _mm_loadu_si128((const __m128i *)(s + 2 * i));
+      unsigned ascii = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128()));
+      unsigned stop = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, q), _mm_cmpeq_epi16(v, e)));
+      stop |= ~ascii & 0xffff;
+      // All eight are stored; only those before the first stop count.
+      _mm_storel_epi64((__m128i *)o, _mm_packus_epi16(v, v));
+      size_t k = stop ? __builtin_ctz(stop) / 2 : 8;
+      o += k;
+      i += k;
+      if (k < 8)
+        break;
+    }
+#endif
+    if (i == n)
+      break;
+    uint32_t c = at<2>(s, i);
+    if (c == '"') {
+      b->n = o - b->p;
+      return (long)i + 1;
+    }
+    if (c == '\\') {
+      if (++i == n)
+        break;
+      c = at<2>(s, i);
+      if (c == '0')
+        return BADESCAPE;
+      if (c == 'n' || c == 'r') {
+        *o++ = c == 'n' ? '\n' : '\r';
+        i++;
+        continue;
+      }
+      // Any other character stands for itself.
+    }
+    if (c < 0x80) {
+      *o++ = (char)c;
+      i++;
+      continue;
+    }
+    // A surrogate pair converts as one character.
+    size_t u = c - 0xd800 < 0x400 && i + 1 < n && at<2>(s, i + 1) - 0xdc00 < 0x400 ? 2 : 1;
+    o += utf16to8(s + 2 * i, u, o);
+    i += u;
+    b->ascii = false;
+  }
+  b->n = o - b->p;
+  return UNTERMINATED;
+}
 
 // A quoted name or string from i (after its opening quote), with its
 // escapes, into b. Returns the index after the closing quote, UNTERMINATED
@@ -355,33 +443,11 @@ const long UNTERMINATED = -1, BADESCAPE = -2;
 template <int W>
 long quoted(rd *r, const unsigned char *s, size_t n, size_t i, buf *b) {
   b->n = 0;
+  b->ascii = true;
+  if constexpr (W == 2)
+    return quoted16(r, s, n, i, b);
   size_t from = i;
   for (; i < n; i++) {
-    if constexpr (W == 2) {
-#ifdef __SSE2__
-      // Eight units at a time while none is a quote or a backslash.
-      const __m128i q = _mm_set1_epi16('"'), e = _mm_set1_epi16('\\');
-      while (i + 8 <= n) {
-        __m128i v = _mm_loadu_si128((const __m128i *)(s + 2 * i));
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(v, q), _mm_cmpeq_epi16(v, e))) != 0)
-          break;
-        i += 8;
-      }
-#endif
-      // Four units at a time while none is a quote or a backslash.
-      const uint64_t ones = 0x0001000100010001ull, tops = 0x8000800080008000ull;
-      while (i + 4 <= n) {
-        uint64_t w, q, e;
-        memcpy(&w, s + 2 * i, 8);
-        q = w ^ (ones * '"');
-        e = w ^ (ones * '\\');
-        if ((((q - ones) & ~q) | ((e - ones) & ~e)) & tops)
-          break;
-        i += 4;
-      }
-      if (i == n)
-        break;
-    }
     uint32_t c = at<W>(s, i);
     if (c == '"') {
       if (!decode<W>(r, s, from, i, b))
@@ -492,6 +558,7 @@ const char *hexbytes(rd *r, const unsigned char *s, size_t n, size_t i, bool *mo
 template <int W>
 const char *hexdata(rd *r, size_t i) {
   r->data.n = 0;
+  r->data.ascii = false;
   bool more;
   if (i == r->n)
     return nullptr;
@@ -532,6 +599,7 @@ const char *dword(rd *r, const unsigned char *s, size_t n, size_t i) {
   for (int b = 0; b < 4; b++)
     r->data.p[b] = (char)(v >> (8 * b));
   r->data.n = 4;
+  r->data.ascii = false;
   return nullptr;
 }
 
@@ -588,6 +656,7 @@ const buf *astext(rd *r, int enc, DWORD type) {
   if (!reserve(r, t, d->n / 2 * 3 + 1))
     return nullptr;
   t->n = utf16to8((const unsigned char *)d->p, d->n / 2, t->p);
+  t->ascii = t->n == d->n / 2;
   return t;
 }
 
@@ -632,6 +701,7 @@ void value(rd *r, size_t i, bool dflt) {
   unsigned long vline = r->line;
   buf *name = &r->name;
   name->n = 0;
+  name->ascii = true;
   if (!dflt) {
     long e = quoted<W>(r, s, n, i, name);
     if (e < 0) {
@@ -666,13 +736,14 @@ void value(rd *r, size_t i, bool dflt) {
   if (why)
     return skipped(r, vline, why);
   if (r->key != MRNONE)
-    mrsetvalue(r->key, name->p, name->n, type, d->p, d->n);
+    mrsetvalue(r->key, name->p, name->n, type, d->p, d->n,
+               (name->ascii ? MRNAMEASCII : 0) | (d->ascii ? MRDATAASCII : 0));
 }
 
 // Opens (creating it and its parents) the key a path names, and makes it the
 // one values go to. The names the path shares with the last one opened are
-// not looked up again.
-void openkey(rd *r, const char *s, size_t n) {
+// not looked up again. ascii: the path is known to be all ASCII.
+void openkey(rd *r, const char *s, size_t n, bool ascii) {
   r->key = MRNONE;
   buf *prev = &r->prev;
   size_t lim = n < prev->n ? n : prev->n;
@@ -714,7 +785,7 @@ void openkey(rd *r, const char *s, size_t n) {
   for (size_t i = r->comps[same - 1].end; i + 1 < n;) {
     size_t e = nameend(s, n, i + 1);
     if (e > i + 1) {
-      id = mrkey(id, s + i + 1, e - i - 1);
+      id = mrkey(id, s + i + 1, e - i - 1, ascii ? MRNAMEASCII : 0);
       r->comps[same++] = {e, id};
     }
     i = e;
@@ -773,12 +844,13 @@ void keyline(rd *r, size_t i) {
   r->haskey = true;
   buf *p = &r->path;
   p->n = 0;
+  p->ascii = true;
   if (!decode<W>(r, s, i + del, end, p))
     return;
   if (del)
     delkey(r, p->p, p->n);
   else
-    openkey(r, p->p, p->n);
+    openkey(r, p->p, p->n, p->ascii);
 }
 
 template <int W>
@@ -835,9 +907,13 @@ bool parse(rd *r) {
                                : header<1>(r->s, r->n, blanks<1>(r->s, r->n, 0));
   if (!ok || r->halt)
     return fail(r, 1, NOHEADER);
+  int form = -1;
   while (!r->err && nextline(r)) {
     // Names and strings of an 8-bit export are in the machine's code page.
-    mrtextform(r->enc == ENC8 ? MRACP : MRUTF8);
+    if (form != (r->enc == ENC8 ? MRACP : MRUTF8)) {
+      form = r->enc == ENC8 ? MRACP : MRUTF8;
+      mrtextform(form);
+    }
     if (r->enc == ENCUTF16)
       parseline<2>(r);
     else

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "registry.h"
 
@@ -46,18 +47,35 @@ inline bool foldless(const char *a, size_t alen, const char *b, size_t blen) {
   return alen < blen;
 }
 
-// Hashes the folded name into h (FNV-1a over its code units), so that names
-// that compare the same hash the same.
+// Hashes the folded name into h, so that names that compare the same hash
+// the same: ASCII eight bytes at a time, a name beyond ASCII by its code
+// units upper-cased (FNV-1a). No character beyond ASCII upper-cases to
+// ASCII, so no ASCII name equals one beyond it, and the two hashes need not
+// agree.
 uint64_t foldhashrest(uint64_t h, const char *s, size_t n);
+// Eight ASCII bytes with a to z made upper case.
+inline uint64_t foldword(uint64_t w) {
+  const uint64_t ones = 0x0101010101010101ull, tops = 0x8080808080808080ull;
+  uint64_t lower = (w + ones * (0x80 - 'a')) & ~(w + ones * (0x80 - 'z' - 1)) & tops;
+  return w - (lower >> 2);
+}
 inline uint64_t foldhash(uint64_t h, const char *s, size_t n) {
-  uint64_t h0 = h;
-  unsigned char any = 0;
-  for (size_t k = 0; k < n; k++) {
-    unsigned char c = s[k];
-    any |= c;
-    h = (h ^ fold(c)) * 1099511628211ull;
+  uint64_t h0 = h, any = 0, w;
+  size_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    memcpy(&w, s + k, 8);
+    any |= w;
+    h = (h ^ foldword(w)) * 0x9e3779b97f4a7c15ull;
+    h ^= h >> 32;
   }
-  return any & 0x80 ? foldhashrest(h0, s, n) : h;
+  if (k < n) {
+    for (w = 0; k < n; k++)
+      w = w << 8 | (unsigned char)s[k];
+    any |= w;
+    h = (h ^ foldword(w)) * 0x9e3779b97f4a7c15ull;
+    h ^= h >> 32;
+  }
+  return any & 0x8080808080808080ull ? foldhashrest(h0, s, n) : h;
 }
 
 // The root keys, indexed by MRHKLM and so on.
