@@ -20,9 +20,10 @@ void skipped(unsigned long line, const char *expected, void *) {
 
 int regprepare(void) {
   mrclear();
-  // No standard input at all (closed) reads as an empty one.
-  if (fcntl(0, F_GETFD) == -1 && errno == EBADF)
-    return 0;
+  if (fcntl(0, F_GETFD) == -1 && errno == EBADF) {
+    fputs("comserial: no standard input; feed a registry export on it, e.g. comserial < export.reg\n", stderr);
+    return 2;
+  }
   if (isatty(0)) {
     fputs(
         "comserial: no registry export read from a terminal; feed one on standard input, e.g. comserial < "

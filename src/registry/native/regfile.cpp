@@ -899,10 +899,10 @@ void linkccs(void) {
 }
 
 bool parse(rd *r) {
-  // The header: the first line, blanks before it allowed. No input at all
-  // is an empty export.
+  // The header: the first line, blanks before it allowed. A stream with no
+  // line at all (empty, or a byte-order mark alone) has none either.
   if (!nextline(r))
-    return !r->err;
+    return r->err ? false : fail(r, 1, NOHEADER);
   bool ok = r->enc == ENCUTF16 ? header<2>(r->s, r->n, blanks<2>(r->s, r->n, 0))
                                : header<1>(r->s, r->n, blanks<1>(r->s, r->n, 0));
   if (!ok || r->halt)
