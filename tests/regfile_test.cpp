@@ -930,7 +930,8 @@ TEST(Prepare, LoadsStandardInput) {
     bool loaded;
   } rows[] = {
       {"GoodExport", part16("[HKEY_LOCAL_MACHINE\\S]\r\n\"v\"=\"x\""), 0, "", true},
-      {"Empty", "", 2, "comserial: line 1: expected 'Windows Registry Editor Version 5.00' or 'REGEDIT4'\n", false},
+      {"Empty", "", 2, "comserial: line 1: expected 'Windows Registry Editor Version 5.00' or 'REGEDIT4'\n",
+       false},
       {"LineSkipped", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\S]\r\n\"w\"=hex:1,2 3\r\n\"v\"=\"x\"\r\n", 0,
        "comserial: line 3: expected hex bytes (00 to ff) separated by commas; skipped\n", true},
       {"NotAnExport", "REGEDIT4 \r\n[HKEY_LOCAL_MACHINE\\S]\r\n\"v\"=\"x\"\r\n", 2,
