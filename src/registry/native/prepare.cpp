@@ -21,7 +21,8 @@ void skipped(unsigned long line, const char *expected, void *) {
 int regprepare(void) {
   mrclear();
   if (fcntl(0, F_GETFD) == -1 && errno == EBADF) {
-    fputs("comserial: no standard input; feed a registry export on it, e.g. comserial < export.reg\n", stderr);
+    fputs("comserial: no standard input; feed a registry export on it, e.g. comserial < export.reg\n",
+          stderr);
     return 2;
   }
   if (isatty(0)) {
