@@ -334,40 +334,36 @@ void index(std::vector<uint64_t> &table, size_t &used, chunked<T> &recs, DWORD i
   used++;
 }
 
-// Looks a subkey up; where the subkeys are hashed, *h (when asked) gets the
-// name's hash, for adding it.
-DWORD findkid(DWORD parent, const char *name, size_t len, uint32_t *h = nullptr) {
-  mkey &p = keys[parent];
-  if (p.kidhash) {
-    uint32_t hash = hashName(parent, name, len);
+// Looks a name up among an owner's subkeys or values: probed where they are
+// hashed, and then *h (when asked) gets the name's hash, for adding it;
+// otherwise the owner's list from first on, linked by next, is walked.
+template <class T>
+DWORD findname(bool hashed, const std::vector<uint64_t> &table, chunked<T> &recs, DWORD T::*ownerof,
+               DWORD T::*next, DWORD owner, DWORD first, const char *name, size_t len, uint32_t *h) {
+  if (hashed) {
+    uint32_t hash = hashName(owner, name, len);
     if (h)
       *h = hash;
-    return probe(keyhash, keys, parent, name, len, hash, &mkey::parent);
+    return probe(table, recs, owner, name, len, hash, ownerof);
   }
   // An ASCII name matches only ASCII of its length (no other character
   // upper-cases to ASCII); most siblings differ so.
-  for (DWORD c = p.firstkid; c != MRNONE; c = keys[c].nextsib) {
-    const mkey &r = keys[c];
+  for (DWORD c = first; c != MRNONE; c = recs[c].*next) {
+    const T &r = recs[c];
     if (!(r.form == TASCII && r.namelen != len) && samefold(r.name, r.namelen, name, len))
       return c;
   }
   return MRNONE;
 }
 
+DWORD findkid(DWORD parent, const char *name, size_t len, uint32_t *h = nullptr) {
+  const mkey &p = keys[parent];
+  return findname(p.kidhash, keyhash, keys, &mkey::parent, &mkey::nextsib, parent, p.firstkid, name, len, h);
+}
+
 DWORD findval(DWORD key, const char *name, size_t len, uint32_t *h = nullptr) {
-  mkey &k = keys[key];
-  if (k.valhash) {
-    uint32_t hash = hashName(key, name, len);
-    if (h)
-      *h = hash;
-    return probe(valhash, vals, key, name, len, hash, &mval::key);
-  }
-  for (DWORD v = k.firstval; v != MRNONE; v = vals[v].next) {
-    const mval &r = vals[v];
-    if (!(r.form == TASCII && r.namelen != len) && samefold(r.name, r.namelen, name, len))
-      return v;
-  }
-  return MRNONE;
+  const mkey &k = keys[key];
+  return findname(k.valhash, valhash, vals, &mval::key, &mval::next, key, k.firstval, name, len, h);
 }
 
 bool kidLess(DWORD a, DWORD b) {
