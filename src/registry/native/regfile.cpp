@@ -94,6 +94,12 @@ void skipped(reader &r, unsigned long line, const char *what) {
 
 // Input.
 
+// The code page 8-bit text is read in when the registry's ACP is acp.
+const cpage *codepage(unsigned acp) {
+  const cpage *p = cpfind(acp);
+  return p ? p : cpfind(CPFALLBACK);
+}
+
 // Reads more of the file into buf, after what is not read yet (which moves
 // to the front unless every byte is kept). False when nothing more came.
 bool more(reader &r) {
@@ -171,6 +177,10 @@ void linestart(reader &r) {
   r.enc = enc;
   r.haskey = false;
   r.key = MRNONE;
+  // Without a second pass, 8-bit text after UTF-16 is read in the code page
+  // named so far.
+  if (enc == ENC8 && !r.again)
+    r.cp = codepage(mracp());
 }
 
 // Where the line from the byte at from on stops: at its first CR, LF or
@@ -629,12 +639,6 @@ void linkccs(void) {
   DWORD target = mrfind(sys, std::u16string(name, name + len));
   if (target != MRNONE)
     mrlink(sys, u"CurrentControlSet", target);
-}
-
-// The code page 8-bit text is read in when the registry's ACP is acp.
-const cpage *codepage(unsigned acp) {
-  const cpage *p = cpfind(acp);
-  return p ? p : cpfind(CPFALLBACK);
 }
 
 // One pass over the input, from its start.
