@@ -22,19 +22,19 @@ struct mvalue {
 
 struct mkey {
   std::u16string name;
-  DWORD parent;                // MRNONE for a root
-  DWORD link;                  // MRNONE, or the key this one stands for
-  bool dead;                   // deleted, with everything below it
-  std::vector<DWORD> kids;     // live subkeys, in Windows' order
-  std::vector<mvalue> vals;    // in creation order
-  std::vector<DWORD> valorder; // indices into vals, sorted by name
+  DWORD parent;                 // MRNONE for a root
+  DWORD link;                   // MRNONE, or the key this one stands for
+  bool dead;                    // deleted, with everything below it
+  std::vector<DWORD> kids;      // live subkeys, in Windows' order
+  std::vector<mvalue> vals;     // in creation order
+  std::vector<DWORD> valorder;  // indices into vals, sorted by name
 };
 
 struct memreg {
-  std::vector<mkey> keys;      // by id; the roots first, in MRHKLM order
-  std::vector<DWORD> links;    // keys that are links
-  DWORD handles[MRHANDLES];    // key id + 1 of each open handle's key, 0 for a free slot
-  const cpage *cp;             // what the calls hand text over in
+  std::vector<mkey> keys;        // by id; the roots first, in MRHKLM order
+  std::vector<DWORD> links;      // keys that are links
+  DWORD handles[MRHANDLES];      // key id + 1 of each open handle's key, 0 for a free slot
+  const cpage *cp;               // what the calls hand text over in
   char16_t wide[MRNAMEMAX + 1];  // a name or path handed to a call, in UTF-16
 };
 
@@ -118,7 +118,7 @@ LONG adata(const mvalue &v, LPDWORD type, LPBYTE data, LPDWORD datasize) {
   size_t size = 0, cap = data != nullptr ? *datasize : 0;
   if (!istext(v.type)) {
     size = v.data.size();
-    if (size <= cap)
+    if (data != nullptr && size <= cap)
       memcpy(data, v.data.data(), size);
   }
   for (size_t k = 0; istext(v.type) && k < v.data.size() / 2; k += 256) {
@@ -374,7 +374,8 @@ LONG mrenumvalue(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD r
   DWORD k = keyof(hkey);
   if (k == MRNONE)
     return ERROR_INVALID_HANDLE;
-  if (name == nullptr || namesize == nullptr || reserved != nullptr || (data != nullptr && datasize == nullptr))
+  if (name == nullptr || namesize == nullptr || reserved != nullptr ||
+      (data != nullptr && datasize == nullptr))
     return ERROR_INVALID_PARAMETER;
   const mkey &key = reg().keys[follow(k)];
   if (index >= key.vals.size())

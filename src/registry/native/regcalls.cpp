@@ -9,7 +9,7 @@
 
 namespace {
 
-const int MAXFAULTS = 16;      // path faults a test may set at once
+const int MAXFAULTS = 16;        // path faults a test may set at once
 const DWORD MAXMASKS = 1 << 16;  // opens whose access masks are kept
 
 struct pathfault {
@@ -19,13 +19,13 @@ struct pathfault {
 };
 
 struct calltrace {
-  DWORD calls[MRNOPS];      // calls of each op so far
-  DWORD faultnth[MRNOPS];   // the call of each op that fails (from 1), 0 for none
-  LONG faultcode[MRNOPS];   // and what it returns
+  DWORD calls[MRNOPS];     // calls of each op so far
+  DWORD faultnth[MRNOPS];  // the call of each op that fails (from 1), 0 for none
+  LONG faultcode[MRNOPS];  // and what it returns
   pathfault faults[MAXFAULTS];
   int nfaults;
-  DWORD masks[MAXMASKS];    // access masks of the opens, in order
-  DWORD nmasks;             // opens so far, also those past MAXMASKS
+  DWORD masks[MAXMASKS];  // access masks of the opens, in order
+  DWORD nmasks;           // opens so far, also those past MAXMASKS
   mrwatchfn watcher;
   char full[2 * MRPATHMAX + 2];  // a path fault's candidate
 };
@@ -142,7 +142,8 @@ LONG RegEnumKeyExA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD
 
 LONG RegQueryValueExA(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD datasize) {
   LONG code;
-  return intercept(MRQUERY, hkey, 0, name, &code) ? code : mrqueryvalue(hkey, name, reserved, type, data, datasize);
+  return intercept(MRQUERY, hkey, 0, name, &code) ? code
+                                                  : mrqueryvalue(hkey, name, reserved, type, data, datasize);
 }
 
 LONG RegCloseKey(HKEY hkey) {

@@ -52,10 +52,19 @@ bool nameless(std::u16string_view a, std::u16string_view b) {
 
 namespace {
 
+// How long a UTF-8 sequence that starts with b is, or 0 for no start.
+size_t leadlen(unsigned b) {
+  if (b < 0x80)
+    return 1;
+  if (b < 0xc2 || b >= 0xf5)
+    return 0;
+  return b < 0xe0 ? 2 : b < 0xf0 ? 3 : 4;
+}
+
 // The length of the well-formed UTF-8 sequence at s[k], or 0.
 size_t seqlen(std::string_view s, size_t k, char32_t *c) {
   unsigned b = (unsigned char)s[k];
-  size_t n = b < 0x80 ? 1 : b < 0xc2 ? 0 : b < 0xe0 ? 2 : b < 0xf0 ? 3 : b < 0xf5 ? 4 : 0;
+  size_t n = leadlen(b);
   if (n == 0 || s.size() - k < n)
     return 0;
   char32_t v = n == 1 ? b : b & (0x7f >> n);
