@@ -118,7 +118,7 @@ TEST(Memreg, ValuesInCreationOrderAndResetKeepsPlace) {
   DWORD size = sizeof data;
   ASSERT_EQ(RegQueryValueExA(k, "zeta", nullptr, nullptr, data, &size), ERROR_SUCCESS);
   EXPECT_EQ(std::string((char *)data, size), std::string("again", 6));
-  mrdelvalue(mrpath("K"), "alpha", 5);
+  mrdelvalue(mrpath("K"), u"alpha");
   EXPECT_EQ(valuenames(k), (std::vector<std::string>{"zeta", "mid"}));
   RegCloseKey(k);
 }
@@ -174,7 +174,7 @@ TEST(Memreg, ResultCodes) {
 TEST(Memreg, OpensRelativeToAnOpenKeyAndThroughLinks) {
   mrclear();
   mrsz("SYSTEM\\ControlSet002\\Enum\\X", "v", "1");
-  mrlink(mrpath("SYSTEM"), "CurrentControlSet", 17, mrpath("SYSTEM\\ControlSet002"));
+  mrlink(mrpath("SYSTEM"), u"CurrentControlSet", mrpath("SYSTEM\\ControlSet002"));
   HKEY k = open("SYSTEM\\CurrentControlSet\\Enum");
   ASSERT_NE(k, nullptr);
   HKEY k2 = nullptr;
@@ -256,7 +256,7 @@ struct cpcase {
 
 class Codepage : public testing::TestWithParam<cpcase> {};
 
-TEST_P(Codepage, FallsBackTo1252) {
+TEST_P(Codepage, TextHandedOverInTheExportsCodePage) {
   const cpcase &c = GetParam();
   mrclear();
   if (c.acp)

@@ -715,13 +715,13 @@ TEST(Keys, DeepPathLoads) {
   ASSERT_EQ(l.rc, 0) << l.msg;
   DWORD k = mrroot(MRHKLM);
   for (int i = 0; i < 2000 && k != MRNONE; i++)
-    k = mrfind(k, "K", 1);
+    k = mrfind(k, u"K");
   ASSERT_NE(k, MRNONE);
   DWORD type;
   const char *data;
   size_t size;
-  EXPECT_EQ(mrgetvalue(k, "v", 1, &type, &data, &size), 0);
-  EXPECT_NE(mrfind(k, "z", 1), MRNONE);
+  EXPECT_EQ(mrgetvalue(k, u"v", &type, &data, &size), 0);
+  EXPECT_NE(mrfind(k, u"z"), MRNONE);
 }
 
 // CurrentControlSet, linked to the control set that Select\Current names
