@@ -21,6 +21,7 @@
 #include "regfile.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -36,6 +37,9 @@
 namespace {
 
 enum { ENC8, ENCUTF8, ENCUTF16 };
+
+// UTF-16LE text is read as char16_t as it lies.
+static_assert(std::endian::native == std::endian::little);
 
 using u16view = std::u16string_view;
 const size_t NPOS = u16view::npos;
@@ -192,8 +196,11 @@ size_t linestop(const reader &r, size_t from) {
       from++;
     return from;
   }
-  while (from + 1 < r.len && (s[from + 1] != 0 || (s[from] != '\r' && s[from] != '\n' && s[from] != 0)))
-    from += 2;
+  for (char16_t c; from + 1 < r.len; from += 2) {
+    memcpy(&c, s + from, 2);
+    if (c <= '\r' && (c == '\r' || c == '\n' || c == 0))
+      break;
+  }
   return from;
 }
 
@@ -202,8 +209,7 @@ void decode(reader &r, const unsigned char *s, size_t n) {
   std::u16string &t = r.text;
   if (r.enc == ENCUTF16) {
     t.resize(n / 2);
-    for (size_t k = 0; k < n / 2; k++)
-      t[k] = (char16_t)(s[2 * k] | s[2 * k + 1] << 8);
+    memcpy(t.data(), s, n);
   } else if (r.enc == ENCUTF8) {
     t = utf8to16(std::string_view((const char *)s, n));
   } else {
@@ -288,11 +294,9 @@ bool header(u16view s, size_t i) {
 
 // UTF-16 text appended to d as UTF-16LE bytes.
 void putwide(std::string &d, u16view s) {
-  d.reserve(d.size() + 2 * s.size());
-  for (char16_t c : s) {
-    d += (char)(c & 0xff);
-    d += (char)(c >> 8);
-  }
+  size_t at = d.size();
+  d.resize(at + 2 * s.size());
+  memcpy(d.data() + at, s.data(), 2 * s.size());
 }
 
 const long UNTERMINATED = -1, BADESCAPE = -2;
@@ -303,21 +307,23 @@ const long UNTERMINATED = -1, BADESCAPE = -2;
 // stands for that character.
 long quoted(u16view s, size_t i, std::u16string &out) {
   out.clear();
-  for (; i < s.size(); i++) {
-    char16_t c = s[i];
-    if (c == '"')
-      return (long)i + 1;
-    if (c == '\\') {
-      if (++i == s.size())
-        return UNTERMINATED;
-      c = s[i];
-      if (c == '0')
-        return BADESCAPE;
-      c = c == 'n' ? u'\n' : c == 'r' ? u'\r' : c;
-    }
-    out += c;
+  for (;;) {
+    size_t k = i;
+    while (k < s.size() && s[k] != '"' && s[k] != '\\')
+      k++;
+    out.append(s.substr(i, k - i));
+    if (k == s.size())
+      return UNTERMINATED;
+    if (s[k] == '"')
+      return (long)k + 1;
+    if (++k == s.size())
+      return UNTERMINATED;
+    char16_t c = s[k];
+    if (c == '0')
+      return BADESCAPE;
+    out += c == 'n' ? u'\n' : c == 'r' ? u'\r' : c;
+    i = k + 1;
   }
-  return UNTERMINATED;
 }
 
 // A number in hex from i, as regedit reads one: blanks, a sign, a 0x, any
