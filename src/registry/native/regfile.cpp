@@ -1,22 +1,16 @@
-// Reads a registry export into the in-memory registry, line by line, by
-// regedit's rules: what it imports is read with its meaning, a line it would
-// skip is skipped (and reported), and only input that is no export at all
-// fails.
+// Reads a registry export into the in-memory registry by regedit's rules: a
+// line it would skip is skipped (and reported); only input that is no export
+// at all fails. As regedit does, each line is decoded to UTF-16 first, then
+// parsed: UTF-16LE (after its byte-order mark) as it is, UTF-8 (after its
+// mark) as UTF-8, other text as 8-bit text in the export's code page.
 //
-// As regedit does, each line is first decoded to UTF-16 and then parsed in
-// that one form: UTF-16LE (after its byte-order mark) as it is, UTF-8 (after
-// its mark) as UTF-8, other text as 8-bit text in the export's ANSI code page.
 // A file is read in chunks, so a UTF-16 export costs no more memory than its
-// longest line on top of what the registry holds.
+// longest line. The code page of 8-bit text is the export's own ACP value,
+// known only once it is loaded: an input whose first export is 8-bit is
+// therefore kept whole, and read again if its ACP names another code page.
 //
-// The code page of 8-bit text is the export's own ACP value, which the
-// registry knows only once it is loaded. So an input whose first export is
-// 8-bit is kept whole, and read a second time if its ACP turns out to be
-// another than the one it was read in.
-//
-// Exports are often concatenated (`cat a.reg b.reg`): each line start may
-// carry a byte-order mark again, and a header line with no mark in front of
-// it after text that is not 8-bit starts an 8-bit export. Either starts
+// Exports are often concatenated (`cat a.reg b.reg`): a byte-order mark at a
+// line start, or an 8-bit header line after text that is not 8-bit, starts
 // another export, whose values go nowhere until its first key line.
 #include "regfile.h"
 
@@ -59,8 +53,7 @@ struct reader {
   // Input: a file read in chunks, or bytes in memory.
   FILE *f = nullptr;                    // the file, or null when all the input is in memory
   std::vector<unsigned char> buf;       // a file's bytes in memory
-  bool keep = false;                    // buf keeps every byte read, for a second pass
-  bool again = false;                   // the input can be read a second time
+  bool again = false;                   // all the input is in memory, to be read again
   const unsigned char *base = nullptr;  // the bytes in memory (buf's, or the caller's)
   size_t pos = 0, len = 0;              // the next byte to read, and the end of those in memory
   bool eof = true;                      // nothing more comes from f
@@ -105,17 +98,17 @@ const cpage *codepage(unsigned acp) {
 }
 
 // Reads more of the file into buf, after what is not read yet (which moves
-// to the front unless every byte is kept). False when nothing more came.
+// to the front). False when nothing more came.
 bool more(reader &r) {
   if (r.eof)
     return false;
-  if (!r.keep && r.pos > 0) {
+  if (r.pos > 0) {
     memmove(r.buf.data(), r.buf.data() + r.pos, r.len - r.pos);
     r.len -= r.pos;
     r.pos = 0;
   }
   if (r.buf.size() < r.len + CHUNK)
-    r.buf.resize(r.len + CHUNK > 2 * r.buf.size() ? r.len + CHUNK : 2 * r.buf.size());
+    r.buf.resize(std::max(r.len + CHUNK, 2 * r.buf.size()));
   size_t want = r.buf.size() - r.len;
   size_t got = fread(r.buf.data() + r.len, 1, want, r.f);
   if (got < want) {
@@ -128,7 +121,6 @@ bool more(reader &r) {
   return got > 0;
 }
 
-// Reads until want bytes lie ahead, or the input ends.
 void ahead(reader &r, size_t want) {
   while (r.len - r.pos < want && more(r)) {
   }
@@ -136,15 +128,9 @@ void ahead(reader &r, size_t want) {
 
 // The length of the byte-order mark at s, setting *enc; 0 when there is none.
 size_t mark(const unsigned char *s, size_t n, int *enc) {
-  if (n >= 2 && s[0] == 0xff && s[1] == 0xfe) {
-    *enc = ENCUTF16;
-    return 2;
-  }
-  if (n >= 3 && s[0] == 0xef && s[1] == 0xbb && s[2] == 0xbf) {
-    *enc = ENCUTF8;
-    return 3;
-  }
-  return 0;
+  bool utf16 = n >= 2 && s[0] == 0xff && s[1] == 0xfe, utf8 = n >= 3 && memcmp(s, "\xef\xbb\xbf", 3) == 0;
+  *enc = utf16 ? ENCUTF16 : utf8 ? ENCUTF8 : *enc;
+  return utf16 ? 2 : utf8 ? 3 : 0;
 }
 
 // Whether s starts (after blanks) with a header line written in 8 bits.
@@ -204,7 +190,6 @@ size_t linestop(const reader &r, size_t from) {
   return from;
 }
 
-// Decodes the n bytes at s into r.text.
 void decode(reader &r, const unsigned char *s, size_t n) {
   std::u16string &t = r.text;
   if (r.enc == ENCUTF16) {
@@ -353,10 +338,9 @@ size_t number(u16view s, size_t i, uint32_t *v, bool *over) {
 // it on the next line (setting *more), a comment, or (after a comma) nothing.
 const char *hexend(u16view s, size_t i, bool *more) {
   i = blanks(s, i);
-  if (i < s.size() && s[i] == '\\') {
-    *more = true;
+  *more = i < s.size() && s[i] == '\\';
+  if (*more)
     return rest(s, i + 1) ? nullptr : BADEND;
-  }
   return i < s.size() && s[i] == ';' ? nullptr : BADHEX;
 }
 
@@ -602,26 +586,18 @@ void keyline(reader &r, size_t i) {
     openkey(r, path);
 }
 
+// A line: a key line, a value line, a comment, a blank one, or a header line
+// (inside an export it changes nothing).
 void parseline(reader &r) {
   u16view s = r.text;
   size_t i = blanks(s, 0);
-  if (i == s.size())
-    return;
-  switch (s[i]) {
-    case '[':
-      return keyline(r, i + 1);
-    case '"':
-      return value(r, i + 1, false);
-    case '@':
-      return value(r, i + 1, true);
-    case ';':
-    case '#':
-      return;
-    default:
-      // A header line inside an export changes nothing.
-      if (!header(s, i))
-        skipped(r, r.line, "expected a [key] line, a \"name\"= or @= value, or a comment");
-  }
+  char16_t c = i < s.size() ? s[i] : u';';
+  if (c == '[')
+    keyline(r, i + 1);
+  else if (c == '"' || c == '@')
+    value(r, i + 1, c == '@');
+  else if (c != ';' && c != '#' && !header(s, i))
+    skipped(r, r.line, "expected a [key] line, a \"name\"= or @= value, or a comment");
 }
 
 // Loading.
@@ -638,8 +614,8 @@ void linkccs(void) {
   size_t n;
   if (sel == MRNONE || mrgetvalue(sel, u"Current", &type, &d, &n) != 0 || n != 4)
     return;
-  const unsigned char *u = (const unsigned char *)d;
-  unsigned v = u[0] | u[1] << 8 | u[2] << 16 | (unsigned)u[3] << 24;
+  DWORD v;
+  memcpy(&v, d, 4);
   char name[32];
   int len = snprintf(name, sizeof name, "ControlSet%03u", v);
   DWORD target = mrfind(sys, std::u16string(name, name + len));
@@ -664,21 +640,6 @@ bool parse(reader &r) {
   return !r.err;
 }
 
-// Starts reading the input again from its first byte.
-void restart(reader &r) {
-  r.pos = 0;
-  r.enc = ENC8;
-  r.cr = false;
-  r.ended = true;
-  r.line = 0;
-  r.used8 = false;
-  r.err = nullptr;
-  r.skips.clear();
-  r.halt = false;
-  r.haskey = false;
-  r.key = MRNONE;
-}
-
 // Loads the input: when its first export is 8-bit, a file is read whole
 // first, and the input read again if the export names another code page
 // than the one its text was read in.
@@ -686,10 +647,7 @@ void load(reader &r) {
   ahead(r, 3);
   int enc = ENC8;
   r.again = mark(r.base + r.pos, r.len - r.pos, &enc) == 0;
-  if (r.again && r.f) {
-    r.keep = true;
-    while (more(r)) {
-    }
+  while (r.again && more(r)) {
   }
   r.cp = codepage(mracp());
   if (r.err || !parse(r))
@@ -697,15 +655,29 @@ void load(reader &r) {
   const cpage *acp = codepage(mracp());
   if (!r.again || !r.used8 || acp == r.cp)
     return;
+  // From the first byte again, over an empty registry.
+  reader second;
+  second.buf = std::move(r.buf);
+  second.base = r.base;
+  second.len = r.len;
+  second.again = true;
+  second.cp = acp;
+  r = std::move(second);
   mrclear();
-  restart(r);
-  r.cp = acp;
   parse(r);
 }
 
-int finish(reader &r, regskipfn skip, void *ctx, unsigned long *line, char *msg, size_t msgsize) {
-  if (skip)
-    for (const auto &[n, what] : r.skips)
+// Loads, reports the lines skipped and says whether the input was an
+// export. Loading allocates as it goes: a failed allocation ends it.
+int run(reader &r, regskipfn skip, void *ctx, unsigned long *line, char *msg, size_t msgsize) {
+  try {
+    if (!r.err)
+      load(r);
+  } catch (const std::bad_alloc &) {
+    fail(r, r.line, "out of memory");
+  }
+  for (const auto &[n, what] : r.skips)
+    if (skip)
       skip(n, what, ctx);
   if (!r.err)
     return 0;
@@ -716,26 +688,14 @@ int finish(reader &r, regskipfn skip, void *ctx, unsigned long *line, char *msg,
   return -1;
 }
 
-// Runs load, which allocates as it goes: a failed allocation ends it.
-int run(reader &r, regskipfn skip, void *ctx, unsigned long *line, char *msg, size_t msgsize) {
-  try {
-    load(r);
-  } catch (const std::bad_alloc &) {
-    fail(r, r.line, "out of memory");
-  }
-  return finish(r, skip, ctx, line, msg, msgsize);
-}
-
 }  // namespace
 
 int regloadfile(FILE *in, unsigned long *line, char *msg, size_t msgsize, regskipfn skip, void *ctx) {
   reader r;
-  if (!in) {
-    fail(r, 1, "could not read the input");
-    return finish(r, skip, ctx, line, msg, msgsize);
-  }
   r.f = in;
-  r.eof = false;
+  r.eof = !in;
+  if (!in)
+    fail(r, 1, "could not read the input");
   return run(r, skip, ctx, line, msg, msgsize);
 }
 
