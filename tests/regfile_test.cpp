@@ -829,6 +829,51 @@ TEST(Keys, DefaultValueDelete) {
   EXPECT_TRUE(query("A", "b").found);
 }
 
+// Each key under HKLM, and its value v, in enumeration order.
+void tree(const std::string &path, std::vector<std::string> &out) {
+  for (const std::string &k : subkeys(path.c_str())) {
+    std::string p = path.empty() ? k : path + "\\" + k;
+    got v = query(p.c_str(), "v");
+    out.push_back(p + "=" + v.data);
+    tree(p, out);
+  }
+}
+
+// A key line opens its key from the keys of the names it shares with the
+// key line before it; each line loaded on its own has none before it, and
+// must give the same registry.
+TEST(Keys, OpenedAsWhenLoadedOneByOne) {
+  const char *const lines[] = {
+      "A\\B\\C", "A\\B\\D", "A\\B",    "A\\B\\C\\E", "A\\BC", "A\\B", "a\\b\\F", "A\\\\B\\G",
+      "A\\B\\",  "-A\\B",   "A\\B\\C", "A\\B\\C\\E", "X",     "",     "A",
+  };
+  std::string all = "REGEDIT4\r\n";
+  std::vector<std::string> one;
+  for (size_t i = 0; i < std::size(lines); i++) {
+    std::string root = lines[i][0] == '-' ? "[-HKEY_LOCAL_MACHINE\\" : "[HKEY_LOCAL_MACHINE\\";
+    std::string key = root + (lines[i][0] == '-' ? lines[i] + 1 : lines[i]) + "]\r\n";
+    if (!*lines[i])
+      key = "[HKEY_LOCAL_MACHINE]\r\n";
+    std::string value = "\"v\"=\"" + std::to_string(i) + "\"\r\n";
+    all += key + value;
+    one.push_back("REGEDIT4\r\n" + key + value);
+  }
+  ASSERT_EQ(load(all).rc, 0);
+  std::vector<std::string> together;
+  tree("", together);
+  mrclear();
+  for (const std::string &t : one) {
+    unsigned long line;
+    char msg[100];
+    ASSERT_EQ(regloadmem(t.data(), t.size(), &line, msg, sizeof msg), 0) << t;
+  }
+  std::vector<std::string> apart;
+  tree("", apart);
+  EXPECT_EQ(together, apart);
+  EXPECT_EQ(together, (std::vector<std::string>{"A=14\0"s, "A\\B="s, "A\\B\\C=10\0"s, "A\\B\\C\\E=11\0"s,
+                                                "A\\BC=4\0"s, "X=12\0"s}));
+}
+
 TEST(Keys, DeepPathLoads) {
   std::string path = "HKEY_LOCAL_MACHINE";
   for (int i = 0; i < 2000; i++)

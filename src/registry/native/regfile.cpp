@@ -72,6 +72,8 @@ struct reader {
   bool halt = false;                                          // nothing more is read
   bool haskey = false;                                        // this export has had a key line
   DWORD key = MRNONE;                                         // where values go; MRNONE when nowhere
+  std::u16string last;                                        // the key path opened last
+  std::vector<std::pair<size_t, DWORD>> lastkeys;             // where each name in it ends, and its key
   std::u16string name;                                        // the value name being read
   std::u16string wide;                                        // a string's text, or 8-bit data decoded
   std::string data;                                           // the value's data, as it is stored
@@ -391,20 +393,16 @@ const char *hexdata(reader &r, u16view s, size_t i) {
 
 // "dword:" data from i: one to eight hex digits.
 const char *dword(reader &r, u16view s, size_t i) {
-  const char *why = "expected 1 to 8 hex digits after 'dword:'";
   i = blanks(s, i);
-  if (i == s.size())
-    return why;
-  uint32_t v = 0;
   size_t k = i;
+  uint32_t v = 0;
   for (; k < s.size() && ishex(s[k]); k++)
     v = v << 4 | hexval(s[k]);
-  if (k - i > 8 || (k == i && !rest(s, k)))
-    return why;
+  if (i == s.size() || k - i > 8 || (k == i && !rest(s, k)))
+    return "expected 1 to 8 hex digits after 'dword:'";
   if (!rest(s, k))
     return "expected end of line or a comment after the dword";
-  for (int b = 0; b < 4; b++)
-    r.data += (char)(v >> (8 * b));
+  r.data.append((const char *)&v, 4);
   return nullptr;
 }
 
@@ -521,17 +519,41 @@ void value(reader &r, size_t i, bool dflt) {
 }
 
 // The key that the names of path from k on (k at a backslash, or at the
-// end) lead to from id, created when create is set; MRNONE when one is
-// missing. Empty names, as a doubled or a trailing backslash makes, are
-// passed over.
-DWORD walk(DWORD id, u16view path, size_t k, bool create) {
+// end) lead to from id, or MRNONE when one is missing. Empty names, as a
+// doubled or a trailing backslash makes, are passed over.
+DWORD walk(DWORD id, u16view path, size_t k) {
   while (k < path.size() && id != MRNONE) {
-    size_t e = path.find(u'\\', k + 1);
-    e = e == NPOS ? path.size() : e;
+    size_t e = std::min(path.find(u'\\', k + 1), path.size());
     if (e > k + 1)
-      id = create ? mrkey(id, path.substr(k + 1, e - k - 1)) : mrfind(id, path.substr(k + 1, e - k - 1));
+      id = mrfind(id, path.substr(k + 1, e - k - 1));
     k = e;
   }
+  return id;
+}
+
+// The same as walk, but creating the keys, and from the key of the last name
+// the path shares with the one opened last: most key lines name a child or a
+// sibling of the one before, and a lookup among many siblings is slow.
+DWORD reopen(reader &r, DWORD id, u16view path, size_t k) {
+  size_t same = std::mismatch(path.begin(), path.end(), r.last.begin(), r.last.end()).first - path.begin();
+  size_t n = 0;  // names shared
+  for (size_t e; n < r.lastkeys.size() && (e = r.lastkeys[n].first) <= same; n++)
+    if (e < path.size() && path[e] != '\\')
+      break;
+  if (n > 0) {
+    k = r.lastkeys[n - 1].first;
+    id = r.lastkeys[n - 1].second;
+  }
+  r.lastkeys.resize(n);
+  while (k < path.size()) {
+    size_t e = std::min(path.find(u'\\', k + 1), path.size());
+    if (e > k + 1) {
+      id = mrkey(id, path.substr(k + 1, e - k - 1));
+      r.lastkeys.emplace_back(e, id);
+    }
+    k = e;
+  }
+  r.last.assign(path);
   return id;
 }
 
@@ -545,7 +567,7 @@ void openkey(reader &r, u16view path) {
     return skipped(r, r.line, "expected a root key such as HKEY_LOCAL_MACHINE");
   if (k != NPOS && k + 1 < path.size() && path[k + 1] == '\\')
     return skipped(r, r.line, "expected a key name after the root key's backslash");
-  r.key = walk(mrroot(root), path, k, true);
+  r.key = reopen(r, mrroot(root), path, k);
 }
 
 // Deletes the key a path names and everything below it, if it is there. A
@@ -553,6 +575,7 @@ void openkey(reader &r, u16view path) {
 // regedit's; one that starts otherwise deletes nothing.
 void delkey(reader &r, u16view path) {
   r.key = MRNONE;
+  r.lastkeys.clear();
   if (path.empty() || (path[0] != 'H' && path[0] != 'h'))
     return;
   size_t k = path.find(u'\\');
@@ -563,7 +586,7 @@ void delkey(reader &r, u16view path) {
         r, r.line,
         "expected a root key such as HKEY_LOCAL_MACHINE after '[-' (nothing from here on is read)");
   }
-  DWORD id = walk(mrroot(root), path, k, false);
+  DWORD id = walk(mrroot(root), path, k);
   if (id != MRNONE && id != mrroot(root))
     mrdelkey(id);
 }
