@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -14,24 +15,30 @@
 
 namespace {
 
+// A value's name and data lie one after the other in its key's text.
 struct mvalue {
-  std::u16string name;
+  DWORD at;       // where its name starts in the key's text
+  DWORD namelen;  // in code units
+  DWORD size;     // of its data, in bytes, from the unit after the name
   DWORD type;
-  std::string data;  // as Windows stores it: string types in UTF-16LE
 };
 
 struct mkey {
   std::u16string name;
-  DWORD parent;                 // MRNONE for a root
-  DWORD link;                   // MRNONE, or the key this one stands for
-  bool dead;                    // deleted, with everything below it
-  std::vector<DWORD> kids;      // live subkeys, in Windows' order
-  std::vector<mvalue> vals;     // in creation order
-  std::vector<DWORD> valorder;  // indices into vals, sorted by name
+  DWORD parent;               // MRNONE for a root
+  DWORD link;                 // MRNONE, or the key this one stands for
+  bool dead;                  // deleted, with everything below it
+  std::vector<DWORD> kids;    // live subkeys, in Windows' order
+  std::vector<mvalue> vals;   // in creation order
+  std::vector<DWORD> byname;  // indices into vals, sorted by name
+  // The values' names and data as Windows stores it (string types in
+  // UTF-16LE), data of an odd size taking half its last unit. A value set
+  // again is written anew at the end.
+  std::u16string text;
 };
 
 struct memreg {
-  std::vector<mkey> keys;        // by id; the roots first, in MRHKLM order
+  std::deque<mkey> keys;         // by id; the roots first, in MRHKLM order
   std::vector<DWORD> links;      // keys that are links
   DWORD handles[MRHANDLES];      // key id + 1 of each open handle's key, 0 for a free slot
   const cpage *cp;               // what the calls hand text over in
@@ -49,22 +56,50 @@ DWORD follow(DWORD k) {
   return key.link != MRNONE ? key.link : k;
 }
 
-// Where name is, or would go, among a key's subkeys.
+// Where name is, or would go, among ids sorted by the names that nameof
+// gives them. Exports list names in order, so a name is usually the last
+// one or goes after it: that is looked at first.
+template <typename F>
+std::vector<DWORD>::iterator place(std::vector<DWORD> &ids, std::u16string_view name, F nameof) {
+  if (ids.empty() || nameless(nameof(ids.back()), name))
+    return ids.end();
+  if (!nameless(name, nameof(ids.back())))
+    return ids.end() - 1;
+  return std::lower_bound(ids.begin(), ids.end(), name,
+                          [&](DWORD id, std::u16string_view n) { return nameless(nameof(id), n); });
+}
+
 std::vector<DWORD>::iterator kidplace(mkey &p, std::u16string_view name) {
-  const std::vector<mkey> &keys = reg().keys;
-  return std::lower_bound(p.kids.begin(), p.kids.end(), name,
-                          [&](DWORD k, std::u16string_view n) { return nameless(keys[k].name, n); });
+  const std::deque<mkey> &keys = reg().keys;
+  return place(p.kids, name, [&](DWORD k) { return std::u16string_view(keys[k].name); });
+}
+
+std::u16string_view nameof(const mkey &k, const mvalue &v) {
+  return std::u16string_view(k.text).substr(v.at, v.namelen);
+}
+
+const char *dataof(const mkey &k, const mvalue &v) {
+  return (const char *)(k.text.data() + v.at + v.namelen);
 }
 
 std::vector<DWORD>::iterator valplace(mkey &k, std::u16string_view name) {
-  return std::lower_bound(k.valorder.begin(), k.valorder.end(), name,
-                          [&](DWORD v, std::u16string_view n) { return nameless(k.vals[v].name, n); });
+  return place(k.byname, name, [&](DWORD v) { return nameof(k, k.vals[v]); });
 }
 
 // The index in k.vals of the value called name, or MRNONE.
 DWORD findval(mkey &k, std::u16string_view name) {
   auto at = valplace(k, name);
-  return at != k.valorder.end() && samename(k.vals[*at].name, name) ? *at : MRNONE;
+  return at != k.byname.end() && samename(nameof(k, k.vals[*at]), name) ? *at : MRNONE;
+}
+
+// Writes a value's name and data at the end of the key's text.
+mvalue writeval(mkey &k, std::u16string_view name, DWORD type, const void *data, size_t size) {
+  mvalue v = {(DWORD)k.text.size(), (DWORD)name.size(), (DWORD)size, type};
+  k.text += name;
+  k.text.resize(k.text.size() + (size + 1) / 2);
+  if (size > 0)
+    memcpy(k.text.data() + v.at + v.namelen, data, size);
+  return v;
 }
 
 // The key an HKEY stands for, or MRNONE.
@@ -113,17 +148,18 @@ bool istext(DWORD type) {
 
 // Hands a value's data over: string types converted unit by unit (an odd
 // last byte dropped, no terminator added), the rest as stored.
-LONG adata(const mvalue &v, LPDWORD type, LPBYTE data, LPDWORD datasize) {
+LONG adata(const mkey &key, const mvalue &v, LPDWORD type, LPBYTE data, LPDWORD datasize) {
   char16_t u[256];
   size_t size = 0, cap = data != nullptr ? *datasize : 0;
+  const char *bytes = dataof(key, v);
   if (!istext(v.type)) {
-    size = v.data.size();
+    size = v.size;
     if (data != nullptr && size <= cap)
-      memcpy(data, v.data.data(), size);
+      memcpy(data, bytes, size);
   }
-  for (size_t k = 0; istext(v.type) && k < v.data.size() / 2; k += 256) {
-    size_t n = std::min<size_t>(256, v.data.size() / 2 - k);
-    memcpy(u, v.data.data() + 2 * k, 2 * n);
+  for (size_t k = 0; istext(v.type) && k < v.size / 2; k += 256) {
+    size_t n = std::min<size_t>(256, v.size / 2 - k);
+    memcpy(u, bytes + 2 * k, 2 * n);
     size += atext(u, n, data != nullptr ? (char *)data + std::min(size, cap) : nullptr,
                   cap - std::min(size, cap));
   }
@@ -149,7 +185,7 @@ bool widen(LPCSTR s, size_t max, std::u16string_view *out) {
 }
 
 size_t pathof(DWORD k, char *buf, size_t cap) {
-  const std::vector<mkey> &keys = reg().keys;
+  const std::deque<mkey> &keys = reg().keys;
   std::string path;
   for (DWORD c = k; c >= MRNROOTS; c = keys[c].parent)
     path.insert(0, utf16to8(keys[c].name) + (path.empty() ? "" : "\\"));
@@ -166,7 +202,7 @@ void mrclear(void) {
   r.keys.clear();
   r.links.clear();
   for (const rootkey &root : rootkeys)
-    r.keys.push_back(mkey{utf8to16(root.name), MRNONE, MRNONE, false, {}, {}, {}});
+    r.keys.push_back(mkey{utf8to16(root.name), MRNONE, MRNONE, false, {}, {}, {}, {}});
   memset(r.handles, 0, sizeof r.handles);
   r.cp = cpfind(CPFALLBACK);
   regcallsreset();
@@ -184,20 +220,19 @@ DWORD mrfind(DWORD parent, std::u16string_view name) {
 }
 
 DWORD mrkey(DWORD parent, std::u16string_view name) {
+  std::deque<mkey> &keys = reg().keys;
   parent = follow(parent);
-  DWORD k = mrfind(parent, name);
-  if (k != MRNONE)
-    return k;
-  std::vector<mkey> &keys = reg().keys;
-  k = (DWORD)keys.size();
-  keys.push_back(mkey{std::u16string(name), parent, MRNONE, false, {}, {}, {}});
-  mkey &p = keys[parent];
-  p.kids.insert(kidplace(p, name), k);
+  auto at = kidplace(keys[parent], name);
+  if (at != keys[parent].kids.end() && samename(keys[*at].name, name))
+    return *at;
+  DWORD k = (DWORD)keys.size();
+  keys[parent].kids.insert(at, k);
+  keys.push_back(mkey{std::u16string(name), parent, MRNONE, false, {}, {}, {}, {}});
   return k;
 }
 
 void mrdelkey(DWORD key) {
-  std::vector<mkey> &keys = reg().keys;
+  std::deque<mkey> &keys = reg().keys;
   if (key < MRNROOTS || key >= keys.size() || keys[key].dead)
     return;
   mkey &p = keys[keys[key].parent];
@@ -222,16 +257,15 @@ void mrlink(DWORD parent, std::u16string_view name, DWORD target) {
 
 void mrsetvalue(DWORD key, std::u16string_view name, DWORD type, const void *data, size_t size) {
   mkey &k = reg().keys[follow(key)];
-  std::string bytes((const char *)data, size);
   DWORD v = findval(k, name);
   if (v != MRNONE) {
-    k.vals[v].type = type;
-    k.vals[v].data = std::move(bytes);
+    // The name is written again with the data; it stays as first spelt.
+    std::u16string first(nameof(k, k.vals[v]));
+    k.vals[v] = writeval(k, first, type, data, size);
     return;
   }
-  auto at = valplace(k, name);
-  k.valorder.insert(at, (DWORD)k.vals.size());
-  k.vals.push_back(mvalue{std::u16string(name), type, std::move(bytes)});
+  k.byname.insert(valplace(k, name), (DWORD)k.vals.size());
+  k.vals.push_back(writeval(k, name, type, data, size));
 }
 
 void mrdelvalue(DWORD key, std::u16string_view name) {
@@ -240,8 +274,8 @@ void mrdelvalue(DWORD key, std::u16string_view name) {
   if (v == MRNONE)
     return;
   k.vals.erase(k.vals.begin() + v);
-  k.valorder.erase(std::find(k.valorder.begin(), k.valorder.end(), v));
-  for (DWORD &o : k.valorder)
+  k.byname.erase(std::find(k.byname.begin(), k.byname.end(), v));
+  for (DWORD &o : k.byname)
     o -= o > v;
 }
 
@@ -251,8 +285,8 @@ int mrgetvalue(DWORD key, std::u16string_view name, DWORD *type, const char **da
   if (v == MRNONE)
     return -1;
   *type = k.vals[v].type;
-  *data = k.vals[v].data.data();
-  *size = k.vals[v].data.size();
+  *data = dataof(k, k.vals[v]);
+  *size = k.vals[v].size;
   return 0;
 }
 
@@ -352,7 +386,7 @@ LONG mropenkey(HKEY hkey, LPCSTR subkey, PHKEY result) {
   // Windows refuses a path that starts with a backslash; one at the end is
   // accepted and means nothing.
   if (!path.empty() && path[0] == u'\\')
-    return ERROR_INVALID_PARAMETER;
+    return ERROR_BAD_PATHNAME;
   k = follow(k);
   for (size_t i = 0, e; i < path.size(); i = e + 1) {
     e = std::min(path.find(u'\\', i), path.size());
@@ -382,9 +416,9 @@ LONG mrenumvalue(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD r
     return ERROR_NO_MORE_ITEMS;
   const mvalue &v = key.vals[index];
   DWORD room = *namesize;
-  LONG ret = aname(v.name, name, &room);
+  LONG ret = aname(nameof(key, v), name, &room);
   if (ret == ERROR_SUCCESS)
-    ret = adata(v, type, data, datasize);
+    ret = adata(key, v, type, data, datasize);
   if (ret == ERROR_SUCCESS)
     *namesize = room;
   return ret;
@@ -424,7 +458,7 @@ LONG mrqueryvalue(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE
   DWORD v = widen(name ? name : "", MRNAMEMAX, &n) ? findval(key, n) : MRNONE;
   if (v == MRNONE)
     return ERROR_FILE_NOT_FOUND;
-  return adata(key.vals[v], type, data, datasize);
+  return adata(key, key.vals[v], type, data, datasize);
 }
 
 LONG mrclosekey(HKEY hkey) {

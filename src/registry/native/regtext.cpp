@@ -31,11 +31,22 @@ int rootbyhandle(HKEY h) {
   return -1;
 }
 
+namespace {
+
+// Names are mostly ASCII, which folds here; the rest by Windows' table.
+inline char16_t upper(char16_t c) {
+  if (c >= 0x80)
+    return cpupper(c);
+  return c >= 'a' && c <= 'z' ? (char16_t)(c - 32) : c;
+}
+
+}  // namespace
+
 bool samename(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size())
     return false;
   for (size_t k = 0; k < a.size(); k++)
-    if (a[k] != b[k] && cpupper(a[k]) != cpupper(b[k]))
+    if (a[k] != b[k] && upper(a[k]) != upper(b[k]))
       return false;
   return true;
 }
@@ -43,7 +54,9 @@ bool samename(std::u16string_view a, std::u16string_view b) {
 bool nameless(std::u16string_view a, std::u16string_view b) {
   size_t n = a.size() < b.size() ? a.size() : b.size();
   for (size_t k = 0; k < n; k++) {
-    char16_t c = cpupper(a[k]), d = cpupper(b[k]);
+    if (a[k] == b[k])
+      continue;
+    char16_t c = upper(a[k]), d = upper(b[k]);
     if (c != d)
       return c < d;
   }
