@@ -1,17 +1,12 @@
 // Reads a registry export into the in-memory registry by regedit's rules: a
-// line it would skip is skipped (and reported); only input that is no export
-// at all fails. As regedit does, each line is decoded to UTF-16 first, then
-// parsed: UTF-16LE (after its byte-order mark) as it is, UTF-8 (after its
-// mark) as UTF-8, other text as 8-bit text in the export's code page.
-//
-// A file is read in chunks, so a UTF-16 export costs no more memory than its
-// longest line. The code page of 8-bit text is the export's own ACP value,
-// known only once it is loaded: an input whose first export is 8-bit is
-// therefore kept whole, and read again if its ACP names another code page.
-//
-// Exports are often concatenated (`cat a.reg b.reg`): a byte-order mark at a
-// line start, or an 8-bit header line after text that is not 8-bit, starts
-// another export, whose values go nowhere until its first key line.
+// line regedit would skip is skipped and reported; only input that is no
+// export at all fails. Each line is decoded to UTF-16 first, as regedit does:
+// UTF-16LE (after its byte-order mark) as it lies, UTF-8 (after its mark),
+// other text in the export's code page. A UTF-16 file is read in chunks; an
+// input whose first export is 8-bit is kept whole, and read again if its ACP
+// names another code page than the one it was read in. A byte-order mark at a
+// line start, or an 8-bit header line after other text, starts another export
+// (`cat a.reg b.reg`), whose values go nowhere until its first key line.
 #include "regfile.h"
 
 #include <algorithm>
@@ -39,8 +34,7 @@ using u16view = std::u16string_view;
 const size_t NPOS = u16view::npos;
 
 const size_t CHUNK = 65536;
-// Bytes a line start looks at: a byte-order mark, or an 8-bit header line
-// (with some blanks before it) after a UTF-16 export.
+// Bytes a line start looks at for a byte-order mark or an 8-bit header line.
 const size_t LOOKAHEAD = 96;
 
 const char HEADER5[] = "Windows Registry Editor Version 5.00";
@@ -99,8 +93,7 @@ const cpage *codepage(unsigned acp) {
   return p ? p : cpfind(CPFALLBACK);
 }
 
-// Reads more of the file into buf, after what is not read yet (which moves
-// to the front). False when nothing more came.
+// Reads more of the file behind what is not read yet. False when none came.
 bool more(reader &r) {
   if (r.eof)
     return false;
@@ -169,14 +162,12 @@ void linestart(reader &r) {
   r.enc = enc;
   r.haskey = false;
   r.key = MRNONE;
-  // Without a second pass, 8-bit text after UTF-16 is read in the code page
-  // named so far.
+  // Without a second pass, in the code page named so far.
   if (enc == ENC8 && !r.again)
     r.cp = codepage(mracp());
 }
 
-// Where the line from the byte at from on stops: at its first CR, LF or
-// NUL, or after the last whole character in memory.
+// Where the line stops from byte from on: at a CR, LF or NUL, or at the end.
 size_t linestop(const reader &r, size_t from) {
   const unsigned char *s = r.base;
   if (r.enc != ENCUTF16) {
@@ -288,10 +279,9 @@ void putwide(std::string &d, u16view s) {
 
 const long UNTERMINATED = -1, BADESCAPE = -2;
 
-// A quoted name or string from i (after its opening quote), with its
-// escapes, into out. Returns the index after the closing quote, UNTERMINATED
-// or BADESCAPE. A backslash before any other character than n, r or 0
-// stands for that character.
+// A quoted name or string from i (after its quote) into out, unescaped (a
+// backslash before another character than n, r or 0 stands for it). Returns
+// the index after the closing quote, UNTERMINATED or BADESCAPE.
 long quoted(u16view s, size_t i, std::u16string &out) {
   out.clear();
   for (;;) {
@@ -346,8 +336,7 @@ const char *hexend(u16view s, size_t i, bool *more) {
   return i < s.size() && s[i] == ';' ? nullptr : BADHEX;
 }
 
-// Hex bytes separated by commas, from i, appended to d. Returns what was
-// expected if the line is bad, else null.
+// Hex bytes separated by commas, from i, into d. Returns what was expected.
 const char *hexbytes(u16view s, size_t i, std::string &d, bool *more) {
   *more = false;
   while (i < s.size()) {
@@ -366,9 +355,8 @@ const char *hexbytes(u16view s, size_t i, std::string &d, bool *more) {
   return nullptr;
 }
 
-// The hex data of a value from i on its line s, running on over the lines
-// that follow while a line ends in a backslash; blank and comment lines
-// between them are passed over. Returns what was expected, or null.
+// A value's hex data from i on its line s, and on the lines after while a line
+// ends in a backslash (blank and comment lines pass). Returns what was expected.
 const char *hexdata(reader &r, u16view s, size_t i) {
   if (i == s.size())
     return nullptr;
@@ -434,10 +422,9 @@ size_t hextype(u16view s, size_t i, DWORD *type) {
   return e + 2;
 }
 
-// The bytes of text-typed hex data in an 8-bit export are text in its code
-// page, which Windows stores in UTF-16 (as RegSetValueExA does: no
-// terminator added). From UTF-16 and UTF-8 exports they are UTF-16LE
-// already, and kept as recorded.
+// Text-typed hex data of an 8-bit export is text in its code page: stored in
+// UTF-16 as RegSetValueExA stores it, no terminator added. From a UTF-16 or
+// UTF-8 export it is UTF-16LE already, kept as recorded.
 void astext(reader &r, DWORD type) {
   if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
     return;
@@ -448,8 +435,7 @@ void astext(reader &r, DWORD type) {
   putwide(r.data, r.wide);
 }
 
-// A value's data from i on its line s, into r.data, and its type. Returns
-// what was expected, or null.
+// A value's data from i on its line s into r.data, and its type.
 const char *data(reader &r, u16view s, size_t i, DWORD *type) {
   int enc = r.enc;  // this line's, before continuation lines are read
   r.data.clear();
@@ -518,23 +504,12 @@ void value(reader &r, size_t i, bool dflt) {
     mrsetvalue(r.key, r.name, type, r.data.data(), r.data.size());
 }
 
-// The key that the names of path from k on (k at a backslash, or at the
-// end) lead to from id, or MRNONE when one is missing. Empty names, as a
-// doubled or a trailing backslash makes, are passed over.
-DWORD walk(DWORD id, u16view path, size_t k) {
-  while (k < path.size() && id != MRNONE) {
-    size_t e = std::min(path.find(u'\\', k + 1), path.size());
-    if (e > k + 1)
-      id = mrfind(id, path.substr(k + 1, e - k - 1));
-    k = e;
-  }
-  return id;
-}
-
-// The same as walk, but creating the keys, and from the key of the last name
-// the path shares with the one opened last: most key lines name a child or a
-// sibling of the one before, and a lookup among many siblings is slow.
-DWORD reopen(reader &r, DWORD id, u16view path, size_t k) {
+// The key that the names of path from k on (k at a backslash, or at the end)
+// lead to from id, created when create is set; MRNONE when one is missing.
+// Empty names, as a doubled or a trailing backslash makes, are passed over.
+// It starts from the key of the last name the path shares with the path
+// walked last: most key lines name a child or a sibling of the one before.
+DWORD walk(reader &r, DWORD id, u16view path, size_t k, bool create) {
   size_t same = std::mismatch(path.begin(), path.end(), r.last.begin(), r.last.end()).first - path.begin();
   size_t n = 0;  // names shared
   for (size_t e; n < r.lastkeys.size() && (e = r.lastkeys[n].first) <= same; n++)
@@ -545,20 +520,20 @@ DWORD reopen(reader &r, DWORD id, u16view path, size_t k) {
     id = r.lastkeys[n - 1].second;
   }
   r.lastkeys.resize(n);
-  while (k < path.size()) {
+  r.last.assign(path);
+  while (k < path.size() && id != MRNONE) {
     size_t e = std::min(path.find(u'\\', k + 1), path.size());
     if (e > k + 1) {
-      id = mrkey(id, path.substr(k + 1, e - k - 1));
+      u16view name = path.substr(k + 1, e - k - 1);
+      id = create ? mrkey(id, name) : mrfind(id, name);
       r.lastkeys.emplace_back(e, id);
     }
     k = e;
   }
-  r.last.assign(path);
   return id;
 }
 
-// Opens (creating it and its parents) the key a path names, and makes it the
-// one values go to.
+// Opens (creating) the key a path names as the one values go to.
 void openkey(reader &r, u16view path) {
   r.key = MRNONE;
   size_t k = path.find(u'\\');
@@ -567,15 +542,13 @@ void openkey(reader &r, u16view path) {
     return skipped(r, r.line, "expected a root key such as HKEY_LOCAL_MACHINE");
   if (k != NPOS && k + 1 < path.size() && path[k + 1] == '\\')
     return skipped(r, r.line, "expected a key name after the root key's backslash");
-  r.key = reopen(r, mrroot(root), path, k);
+  r.key = walk(r, mrroot(root), path, k, true);
 }
 
-// Deletes the key a path names and everything below it, if it is there. A
-// path that starts with an H but no root ends the import, as it ends
-// regedit's; one that starts otherwise deletes nothing.
+// Deletes the key a path names, if it is there. A path starting with an H but
+// no root ends the import, as it ends regedit's; another deletes nothing.
 void delkey(reader &r, u16view path) {
   r.key = MRNONE;
-  r.lastkeys.clear();
   if (path.empty() || (path[0] != 'H' && path[0] != 'h'))
     return;
   size_t k = path.find(u'\\');
@@ -586,9 +559,10 @@ void delkey(reader &r, u16view path) {
         r, r.line,
         "expected a root key such as HKEY_LOCAL_MACHINE after '[-' (nothing from here on is read)");
   }
-  DWORD id = walk(mrroot(root), path, k);
+  DWORD id = walk(r, mrroot(root), path, k, false);
   if (id != MRNONE && id != mrroot(root))
     mrdelkey(id);
+  r.lastkeys.clear();  // some may be gone
 }
 
 // A key line, from i (after its '['). The name runs to the last ']' on the
@@ -631,13 +605,11 @@ void linkccs(void) {
   DWORD sys = mrfind(mrroot(MRHKLM), u"SYSTEM");
   if (sys == MRNONE || mrfind(sys, u"CurrentControlSet") != MRNONE)
     return;
-  DWORD sel = mrfind(sys, u"Select");
-  DWORD type;
+  DWORD sel = mrfind(sys, u"Select"), type, v;
   const char *d;
   size_t n;
   if (sel == MRNONE || mrgetvalue(sel, u"Current", &type, &d, &n) != 0 || n != 4)
     return;
-  DWORD v;
   memcpy(&v, d, 4);
   char name[32];
   int len = snprintf(name, sizeof name, "ControlSet%03u", v);
@@ -648,8 +620,7 @@ void linkccs(void) {
 
 // One pass over the input, from its start.
 bool parse(reader &r) {
-  // The header: the first line, blanks before it allowed. A stream with no
-  // line at all (empty, or a byte-order mark alone) has none either.
+  // The header: the first line, blanks before it allowed.
   if (!nextline(r))
     return r.err ? false : fail(r, 1, NOHEADER);
   if (r.halt || !header(r.text, blanks(r.text, 0))) {
@@ -663,9 +634,8 @@ bool parse(reader &r) {
   return !r.err;
 }
 
-// Loads the input: when its first export is 8-bit, a file is read whole
-// first, and the input read again if the export names another code page
-// than the one its text was read in.
+// Loads the input; when its first export is 8-bit, all of it is in memory,
+// to be read again if it names another code page than it was read in.
 void load(reader &r) {
   ahead(r, 3);
   int enc = ENC8;
