@@ -15,25 +15,36 @@
 
 namespace {
 
+// A name in a key's text.
+struct mname {
+  DWORD at, len;  // in code units
+};
+
+// A subkey as its parent keeps it.
+struct mkid {
+  DWORD id;
+  mname name;  // in the parent's text
+};
+
 // A value's name and data lie one after the other in its key's text.
 struct mvalue {
-  DWORD at;       // where its name starts in the key's text
-  DWORD namelen;  // in code units
-  DWORD size;     // of its data, in bytes, from the unit after the name
+  mname name;
+  DWORD size;  // of its data, in bytes, from the unit after the name
   DWORD type;
 };
 
 struct mkey {
-  std::u16string name;
   DWORD parent;               // MRNONE for a root
+  mname name;                 // in the parent's text
   DWORD link;                 // MRNONE, or the key this one stands for
   bool dead;                  // deleted, with everything below it
-  std::vector<DWORD> kids;    // live subkeys, in Windows' order
+  std::vector<mkid> kids;     // live subkeys, in Windows' order
   std::vector<mvalue> vals;   // in creation order
   std::vector<DWORD> byname;  // indices into vals, sorted by name
-  // The values' names and data as Windows stores it (string types in
-  // UTF-16LE), data of an odd size taking half its last unit. A value set
-  // again is written anew at the end.
+  // The names of the subkeys, and the values' names and data as Windows
+  // stores it (string types in UTF-16LE), data of an odd size taking half
+  // its last unit; all in the order they came. A value set again is written
+  // anew at the end.
   std::u16string text;
 };
 
@@ -45,9 +56,21 @@ struct memreg {
   char16_t wide[MRNAMEMAX + 1];  // a name or path handed to a call, in UTF-16
 };
 
+// The registry lasts as long as the process: freeing half a million items
+// at its end is time for nothing.
 memreg &reg() {
-  static memreg r;
-  return r;
+  static memreg *r = new memreg;
+  return *r;
+}
+
+std::u16string_view textof(const mkey &k, mname n) {
+  return std::u16string_view(k.text).substr(n.at, n.len);
+}
+
+mname addtext(mkey &k, std::u16string_view s) {
+  mname n = {(DWORD)k.text.size(), (DWORD)s.size()};
+  k.text += s;
+  return n;
 }
 
 DWORD follow(DWORD k) {
@@ -56,49 +79,43 @@ DWORD follow(DWORD k) {
   return key.link != MRNONE ? key.link : k;
 }
 
-// Where name is, or would go, among ids sorted by the names that nameof
+// Where name is, or would go, among items sorted by the names that nameof
 // gives them. Exports list names in order, so a name is usually the last
 // one or goes after it: that is looked at first.
-template <typename F>
-std::vector<DWORD>::iterator place(std::vector<DWORD> &ids, std::u16string_view name, F nameof) {
-  if (ids.empty() || nameless(nameof(ids.back()), name))
-    return ids.end();
-  if (!nameless(name, nameof(ids.back())))
-    return ids.end() - 1;
-  return std::lower_bound(ids.begin(), ids.end(), name,
-                          [&](DWORD id, std::u16string_view n) { return nameless(nameof(id), n); });
+template <typename T, typename F>
+typename std::vector<T>::iterator place(std::vector<T> &items, std::u16string_view name, F nameof) {
+  if (items.empty() || nameless(nameof(items.back()), name))
+    return items.end();
+  if (!nameless(name, nameof(items.back())))
+    return items.end() - 1;
+  return std::lower_bound(items.begin(), items.end(), name,
+                          [&](const T &item, std::u16string_view n) { return nameless(nameof(item), n); });
 }
 
-std::vector<DWORD>::iterator kidplace(mkey &p, std::u16string_view name) {
-  const std::deque<mkey> &keys = reg().keys;
-  return place(p.kids, name, [&](DWORD k) { return std::u16string_view(keys[k].name); });
-}
-
-std::u16string_view nameof(const mkey &k, const mvalue &v) {
-  return std::u16string_view(k.text).substr(v.at, v.namelen);
-}
-
-const char *dataof(const mkey &k, const mvalue &v) {
-  return (const char *)(k.text.data() + v.at + v.namelen);
+std::vector<mkid>::iterator kidplace(mkey &p, std::u16string_view name) {
+  return place(p.kids, name, [&](const mkid &c) { return textof(p, c.name); });
 }
 
 std::vector<DWORD>::iterator valplace(mkey &k, std::u16string_view name) {
-  return place(k.byname, name, [&](DWORD v) { return nameof(k, k.vals[v]); });
+  return place(k.byname, name, [&](DWORD v) { return textof(k, k.vals[v].name); });
 }
 
 // The index in k.vals of the value called name, or MRNONE.
 DWORD findval(mkey &k, std::u16string_view name) {
   auto at = valplace(k, name);
-  return at != k.byname.end() && samename(nameof(k, k.vals[*at]), name) ? *at : MRNONE;
+  return at != k.byname.end() && samename(textof(k, k.vals[*at].name), name) ? *at : MRNONE;
+}
+
+const char *dataof(const mkey &k, const mvalue &v) {
+  return (const char *)(k.text.data() + v.name.at + v.name.len);
 }
 
 // Writes a value's name and data at the end of the key's text.
 mvalue writeval(mkey &k, std::u16string_view name, DWORD type, const void *data, size_t size) {
-  mvalue v = {(DWORD)k.text.size(), (DWORD)name.size(), (DWORD)size, type};
-  k.text += name;
+  mvalue v = {addtext(k, name), (DWORD)size, type};
   k.text.resize(k.text.size() + (size + 1) / 2);
   if (size > 0)
-    memcpy(k.text.data() + v.at + v.namelen, data, size);
+    memcpy(k.text.data() + v.name.at + v.name.len, data, size);
   return v;
 }
 
@@ -121,6 +138,9 @@ void ensure() {
 // UTF-16 text as the calls hand it over, into out (cap bytes at most, no
 // terminator); returns its whole length in the code page.
 size_t atext(const char16_t *s, size_t n, char *out, size_t cap) {
+  // At most two bytes a unit: what surely fits is converted in one go.
+  if (out != nullptr && n <= cap / 2)
+    return cpfromwide(reg().cp, s, n, out);
   size_t len = 0;
   char b[2];
   for (size_t k = 0; k < n; k++) {
@@ -149,20 +169,11 @@ bool istext(DWORD type) {
 // Hands a value's data over: string types converted unit by unit (an odd
 // last byte dropped, no terminator added), the rest as stored.
 LONG adata(const mkey &key, const mvalue &v, LPDWORD type, LPBYTE data, LPDWORD datasize) {
-  char16_t u[256];
-  size_t size = 0, cap = data != nullptr ? *datasize : 0;
-  const char *bytes = dataof(key, v);
-  if (!istext(v.type)) {
-    size = v.size;
-    if (data != nullptr && size <= cap)
-      memcpy(data, bytes, size);
-  }
-  for (size_t k = 0; istext(v.type) && k < v.size / 2; k += 256) {
-    size_t n = std::min<size_t>(256, v.size / 2 - k);
-    memcpy(u, bytes + 2 * k, 2 * n);
-    size += atext(u, n, data != nullptr ? (char *)data + std::min(size, cap) : nullptr,
-                  cap - std::min(size, cap));
-  }
+  size_t size = v.size, cap = data != nullptr ? *datasize : 0;
+  if (istext(v.type))
+    size = atext(key.text.data() + v.name.at + v.name.len, v.size / 2, (char *)data, cap);
+  else if (data != nullptr && size <= cap)
+    memcpy(data, dataof(key, v), size);
   if (data != nullptr && size > cap) {
     *datasize = (DWORD)size;
     return ERROR_MORE_DATA;
@@ -188,7 +199,7 @@ size_t pathof(DWORD k, char *buf, size_t cap) {
   const std::deque<mkey> &keys = reg().keys;
   std::string path;
   for (DWORD c = k; c >= MRNROOTS; c = keys[c].parent)
-    path.insert(0, utf16to8(keys[c].name) + (path.empty() ? "" : "\\"));
+    path.insert(0, utf16to8(textof(keys[keys[c].parent], keys[c].name)) + (path.empty() ? "" : "\\"));
   size_t n = std::min(path.size(), cap - 1);
   memcpy(buf, path.data(), n);
   buf[n] = 0;
@@ -201,8 +212,8 @@ void mrclear(void) {
   memreg &r = reg();
   r.keys.clear();
   r.links.clear();
-  for (const rootkey &root : rootkeys)
-    r.keys.push_back(mkey{utf8to16(root.name), MRNONE, MRNONE, false, {}, {}, {}, {}});
+  for (int root = 0; root < MRNROOTS; root++)
+    r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}, {}});
   memset(r.handles, 0, sizeof r.handles);
   r.cp = cpfind(CPFALLBACK);
   regcallsreset();
@@ -216,18 +227,19 @@ DWORD mrroot(int root) {
 DWORD mrfind(DWORD parent, std::u16string_view name) {
   mkey &p = reg().keys[follow(parent)];
   auto at = kidplace(p, name);
-  return at != p.kids.end() && samename(reg().keys[*at].name, name) ? *at : MRNONE;
+  return at != p.kids.end() && samename(textof(p, at->name), name) ? at->id : MRNONE;
 }
 
 DWORD mrkey(DWORD parent, std::u16string_view name) {
   std::deque<mkey> &keys = reg().keys;
-  parent = follow(parent);
-  auto at = kidplace(keys[parent], name);
-  if (at != keys[parent].kids.end() && samename(keys[*at].name, name))
-    return *at;
+  mkey &p = keys[parent = follow(parent)];
+  auto at = kidplace(p, name);
+  if (at != p.kids.end() && samename(textof(p, at->name), name))
+    return at->id;
   DWORD k = (DWORD)keys.size();
-  keys[parent].kids.insert(at, k);
-  keys.push_back(mkey{std::u16string(name), parent, MRNONE, false, {}, {}, {}, {}});
+  mname n = addtext(p, name);
+  p.kids.insert(at, mkid{k, n});
+  keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}, {}});
   return k;
 }
 
@@ -236,7 +248,7 @@ void mrdelkey(DWORD key) {
   if (key < MRNROOTS || key >= keys.size() || keys[key].dead)
     return;
   mkey &p = keys[keys[key].parent];
-  p.kids.erase(std::find(p.kids.begin(), p.kids.end(), key));
+  p.kids.erase(std::find_if(p.kids.begin(), p.kids.end(), [&](const mkid &c) { return c.id == key; }));
   keys[key].dead = true;
   // Everything below is unreachable from here on. A link into the subtree
   // would dangle, so it goes too.
@@ -260,7 +272,7 @@ void mrsetvalue(DWORD key, std::u16string_view name, DWORD type, const void *dat
   DWORD v = findval(k, name);
   if (v != MRNONE) {
     // The name is written again with the data; it stays as first spelt.
-    std::u16string first(nameof(k, k.vals[v]));
+    std::u16string first(textof(k, k.vals[v].name));
     k.vals[v] = writeval(k, first, type, data, size);
     return;
   }
@@ -416,7 +428,7 @@ LONG mrenumvalue(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD r
     return ERROR_NO_MORE_ITEMS;
   const mvalue &v = key.vals[index];
   DWORD room = *namesize;
-  LONG ret = aname(nameof(key, v), name, &room);
+  LONG ret = aname(textof(key, v.name), name, &room);
   if (ret == ERROR_SUCCESS)
     ret = adata(key, v, type, data, datasize);
   if (ret == ERROR_SUCCESS)
@@ -434,7 +446,7 @@ LONG mrenumkey(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD res
   const mkey &key = reg().keys[follow(k)];
   if (index >= key.kids.size())
     return ERROR_NO_MORE_ITEMS;
-  LONG ret = aname(reg().keys[key.kids[index]].name, name, namesize);
+  LONG ret = aname(textof(key, key.kids[index].name), name, namesize);
   if (ret != ERROR_SUCCESS)
     return ret;
   if (cls != nullptr && clssize != nullptr && *clssize > 0) {

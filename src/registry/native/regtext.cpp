@@ -16,7 +16,7 @@ int rootbyname(std::u16string_view s) {
     if (s.size() != n.size())
       continue;
     size_t k = 0;
-    while (k < n.size() && cpupper(s[k]) == (char16_t)n[k])
+    while (k < n.size() && upper(s[k]) == (char16_t)n[k])
       k++;
     if (k == n.size())
       return r;
@@ -29,38 +29,6 @@ int rootbyhandle(HKEY h) {
     if (rootkeys[r].hkey == h)
       return r;
   return -1;
-}
-
-namespace {
-
-// Names are mostly ASCII, which folds here; the rest by Windows' table.
-inline char16_t upper(char16_t c) {
-  if (c >= 0x80)
-    return cpupper(c);
-  return c >= 'a' && c <= 'z' ? (char16_t)(c - 32) : c;
-}
-
-}  // namespace
-
-bool samename(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size())
-    return false;
-  for (size_t k = 0; k < a.size(); k++)
-    if (a[k] != b[k] && upper(a[k]) != upper(b[k]))
-      return false;
-  return true;
-}
-
-bool nameless(std::u16string_view a, std::u16string_view b) {
-  size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t k = 0; k < n; k++) {
-    if (a[k] == b[k])
-      continue;
-    char16_t c = upper(a[k]), d = upper(b[k]);
-    if (c != d)
-      return c < d;
-  }
-  return a.size() < b.size();
 }
 
 namespace {

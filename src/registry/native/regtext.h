@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "codepage.h"
 #include "registry.h"
 
 enum { MRHKLM, MRHKCU, MRHKU, MRHKCR, MRHKCC, MRNROOTS };
@@ -24,8 +25,32 @@ int rootbyhandle(HKEY h);
 // Names compare as their UTF-16 code units upper-cased as Windows does
 // (cpupper): whether they are the same name, and whether a sorts before b,
 // as Windows sorts subkeys.
-bool samename(std::u16string_view a, std::u16string_view b);
-bool nameless(std::u16string_view a, std::u16string_view b);
+// A unit upper-cased as Windows does; names are mostly ASCII, which folds
+// here, the rest by Windows' table.
+inline char16_t upper(char16_t c) {
+  if (c >= 0x80)
+    return cpupper(c);
+  return c >= 'a' && c <= 'z' ? (char16_t)(c - 32) : c;
+}
+inline bool samename(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t k = 0; k < a.size(); k++)
+    if (a[k] != b[k] && upper(a[k]) != upper(b[k]))
+      return false;
+  return true;
+}
+inline bool nameless(std::u16string_view a, std::u16string_view b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t k = 0; k < n; k++) {
+    if (a[k] == b[k])
+      continue;
+    char16_t c = upper(a[k]), d = upper(b[k]);
+    if (c != d)
+      return c < d;
+  }
+  return a.size() < b.size();
+}
 
 // UTF-8 to UTF-16 and back, as Windows converts (CP_UTF8): a byte that
 // starts no well-formed sequence, and an unpaired surrogate, become U+FFFD.
