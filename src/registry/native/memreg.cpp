@@ -56,10 +56,14 @@ struct memreg {
   char16_t wide[MRNAMEMAX + 1];  // a name or path handed to a call, in UTF-16
 };
 
-// The registry lasts as long as the process: freeing half a million items
-// at its end is time for nothing.
+// The registry, holding the roots from the first call on. It lasts as long
+// as the process: freeing half a million items at its end is time for nothing.
 memreg &reg() {
-  static memreg *r = new memreg;
+  static memreg *r = nullptr;
+  if (r == nullptr) {
+    r = new memreg;
+    mrclear();
+  }
   return *r;
 }
 
@@ -128,11 +132,6 @@ DWORD keyof(HKEY h) {
   }
   int r = rootbyhandle(h);
   return r >= 0 ? (DWORD)r : MRNONE;
-}
-
-void ensure() {
-  if (reg().keys.empty())
-    mrclear();
 }
 
 // UTF-16 text as the calls hand it over, into out (cap bytes at most, no
@@ -220,7 +219,6 @@ void mrclear(void) {
 }
 
 DWORD mrroot(int root) {
-  ensure();
   return (DWORD)root;
 }
 
@@ -303,7 +301,6 @@ int mrgetvalue(DWORD key, std::u16string_view name, DWORD *type, const char **da
 }
 
 unsigned mracp(void) {
-  ensure();
   DWORD k = MRHKLM;
   for (const char16_t *n : {u"SYSTEM", u"CurrentControlSet", u"Control", u"Nls", u"CodePage"})
     if ((k = mrfind(k, n)) == MRNONE)
@@ -357,10 +354,7 @@ void mrdata(const char *path, const char *name, DWORD type, const void *data, si
 }
 
 int mropenhandles(void) {
-  int n = 0;
-  for (DWORD h : reg().handles)
-    n += h != 0;
-  return n;
+  return mrhandles(nullptr, 0);
 }
 
 int mrhandles(HKEY *out, int max) {
@@ -388,7 +382,6 @@ DWORD mrnkeys(void) {
 // The five calls, as Windows answers them.
 
 LONG mropenkey(HKEY hkey, LPCSTR subkey, PHKEY result) {
-  ensure();
   DWORD k = keyof(hkey);
   if (k == MRNONE || result == nullptr)
     return ERROR_INVALID_HANDLE;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "memreg.h"
+#include "regtext.h"
 
 namespace {
 
@@ -35,10 +36,10 @@ calltrace &trace() {
   return t;
 }
 
-// Path faults compare without case, ASCII letters only.
+// Path faults compare without case.
 bool samepath(const char *a, const char *b) {
   for (; *a && *b; a++, b++)
-    if (*a != *b && !((*a | 32) == (*b | 32) && (*a | 32) >= 'a' && (*a | 32) <= 'z'))
+    if (upper((unsigned char)*a) != upper((unsigned char)*b))
       return false;
   return *a == *b;
 }
