@@ -33,6 +33,8 @@ for mode in debug quiet; do
     err=$("$@" $q <"$export" 2>&1 >&-)
   fi
   status=$?
+  # The exe writes standard error as text, with CRLF.
+  err=$(printf '%s' "$err" | tr -d '\r')
   if [ $status != 3 ]; then
     echo "$mode: exit status $status, expected 3"
     failed=1
