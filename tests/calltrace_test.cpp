@@ -11,9 +11,9 @@
 
 namespace {
 
-const std::string map = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-const std::string bus = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
-const std::string list = "SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum";
+const std::string map = mapkey;
+const std::string bus = buskey;
+const std::string list = enumkey;
 const std::string dev1 = bus + "\\VID_0403+PID_6001+S1A";
 const std::string dev2 = bus + "\\Vid_0403+Pid_6001+S2A";
 const std::string inst1 = dev1 + "\\0000";

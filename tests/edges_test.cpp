@@ -13,20 +13,10 @@
 
 namespace {
 
-const char mapkey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-const char buskey[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
-const char enumkey[] = "SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum";
-const std::string maphead = "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n";
-const std::string bushead = "\n>> SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\n";
-const std::string enumhead = "\n>> SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum\n";
 const std::string devpath = std::string(buskey) + "\\VID_0403+PID_6001+";
 const std::string devpath2 = std::string(buskey) + "\\Vid_0403+Pid_6001+";
 
 const size_t sizes[] = {8191, 8192, 8193};
-
-std::string z(const std::string &s) {
-  return s + '\0';
-}
 
 // Each scan's root exists, and nothing else.
 void roots(void) {
@@ -110,7 +100,7 @@ TEST(Edges, MapValueNamesAndData) {
       std::string dump = fits ? valuedump(name, data) + name + "=" + text + "\n" +
                                     valuedump("\\Device\\VCP9", z("COM9")) + "\\Device\\VCP9=COM9\n"
                               : "";
-      expectrun(maphead + dump + bushead + enumhead, maphead + bushead + enumhead, 0);
+      expectrun(maphead + dump + bushead + enumhead, headers, 0);
     }
   }
 }
@@ -130,7 +120,7 @@ TEST(Edges, BusSubkeyNamesAtEveryLevel) {
       mrpath((std::string(buskey) + "\\" + longname).c_str());  // sorts before the device key
       mrsz((dev + "\\0000").c_str(), "V", "1");
       std::string walk = fits ? subkeydump(longname) + devdump + subkeydump("0000") + vdump : "";
-      expectrun(maphead + bushead + walk + enumhead, maphead + bushead + enumhead, 0);
+      expectrun(maphead + bushead + walk + enumhead, headers, 0);
     }
     {
       SCOPED_TRACE("InstanceLevel " + std::to_string(size));
@@ -140,7 +130,7 @@ TEST(Edges, BusSubkeyNamesAtEveryLevel) {
       mrsz((dev + "\\1").c_str(), "V", "1");
       std::string walk =
           devdump + (fits ? subkeydump(inst) + valuedump("W", z("2")) + subkeydump("1") + vdump : "");
-      expectrun(maphead + bushead + walk + enumhead, maphead + bushead + enumhead, 0);
+      expectrun(maphead + bushead + walk + enumhead, headers, 0);
     }
     {
       SCOPED_TRACE("BelowInstanceLevel " + std::to_string(size));
@@ -150,7 +140,7 @@ TEST(Edges, BusSubkeyNamesAtEveryLevel) {
       mrsz((dev + "\\0000").c_str(), "V", "1");
       std::string walk =
           devdump + subkeydump("0000") + (fits ? subkeydump(longname) + subkeydump("B") : "") + vdump;
-      expectrun(maphead + bushead + walk + enumhead, maphead + bushead + enumhead, 0);
+      expectrun(maphead + bushead + walk + enumhead, headers, 0);
     }
   }
 }
@@ -167,7 +157,7 @@ TEST(Edges, InstanceValueNamesAndData) {
       mrsz((dev + "\\0000").c_str(), "V", "1");
       std::string walk = subkeydump("VID_0403+PID_6001+S1A") + dev + "=S1A\n" + subkeydump("0000") +
                          (fits ? valuedump(name, data) + valuedump("V", z("1")) : "");
-      expectrun(maphead + bushead + walk + enumhead, maphead + bushead + enumhead, 0);
+      expectrun(maphead + bushead + walk + enumhead, headers, 0);
     }
   }
 }
@@ -189,7 +179,7 @@ TEST(Edges, ListEntryNamesAndData) {
                               : "";
       expectrun(
           maphead + bushead + buswalk("VID_0403+PID_6001+S1A", z("USB Serial Port (COM3)")) + enumhead + list,
-          maphead + bushead + enumhead + (fits ? "COM3=S1\n" : ""), 0);
+          headers + (fits ? "COM3=S1\n" : ""), 0);
     }
   }
 }
@@ -213,7 +203,7 @@ TEST(Edges, FriendlyNameSizes) {
       std::string entry = valuedump("0", z("USB\\VID_0403&PID_6001\\S1")) + devpath + "S1A\\0000=S1\n";
       std::string result = size <= 8192 ? "COM3=S1\n" : "regqueryvalueexa 4 namebuf=(FriendlyName) ret=234\n";
       expectrun(maphead + bushead + buswalk("VID_0403+PID_6001+S1A", friendly) + enumhead + entry + result,
-                maphead + bushead + enumhead + result, size <= 8192 ? 0 : 1);
+                headers + result, size <= 8192 ? 0 : 1);
     }
   }
 }
@@ -240,7 +230,7 @@ TEST(Edges, FriendlyNameWithoutParenOrZeroByte) {
     std::string entry = valuedump("0", z("USB\\VID_0403&PID_6001\\S1")) + devpath + "S1A\\0000=S1\n";
     std::string mapping = row.comport + "=S1\n";
     expectrun(maphead + bushead + buswalk("VID_0403+PID_6001+S1A", row.friendly) + enumhead + entry + mapping,
-              maphead + bushead + enumhead + mapping, 0);
+              headers + mapping, 0);
   }
 }
 
@@ -258,17 +248,23 @@ TEST(Edges, ValueTypesWhereTextIsExpected) {
     const char *name;
     DWORD type;
     std::string data;
-    std::string text;  // what the scans take from it
+    std::string text;     // what the scans take from it
+    std::string comport;  // what is cut from it as a FriendlyName
+    bool prefixed;        // as a list entry, follows the instance id prefix
+    const char *serial;   // that list entry's serial number, or null for no adapter
   } rows[] = {
-      {"Dword", REG_DWORD, le(0x334d4f43, 4), "COM3"},  // no zero byte within its four
-      {"DwordSmall", REG_DWORD, le(7, 4), "\x07"},
-      {"Qword", REG_QWORD, le(0x29334d4f43282020ull, 8), "  (COM3)"},
-      {"Binary", REG_BINARY, "Port (COM5)", "Port (COM5)"},
-      {"MultiSz", REG_MULTI_SZ, std::string("Port (COM3)\0Port (COM9)\0\0", 25), "Port (COM3)"},
-      {"ExpandSz", REG_EXPAND_SZ, z("%Port% (COM4)"), "%Port% (COM4)"},
-      {"None", REG_NONE, z("Port (COM6)"), "Port (COM6)"},
-      {"Empty", REG_SZ, "", ""},
-      {"EmptyBinary", REG_BINARY, "", ""},
+      // No zero byte within its four, and too short for a port name.
+      {"Dword", REG_DWORD, le(0x334d4f43, 4), "COM3", "", false, nullptr},
+      {"DwordSmall", REG_DWORD, le(7, 4), "\x07", "", false, nullptr},
+      {"Qword", REG_QWORD, le(0x29334d4f43282020ull, 8), "  (COM3)", "COM3", false, nullptr},
+      {"Binary", REG_BINARY, "Port (COM5)", "Port (COM5)", "COM5", true, "Port (COM5)"},
+      {"MultiSz", REG_MULTI_SZ, std::string("Port (COM3)\0Port (COM9)\0\0", 25), "Port (COM3)", "COM3", true,
+       "Port (COM3)"},
+      {"ExpandSz", REG_EXPAND_SZ, z("%Port% (COM4)"), "%Port% (COM4)", "COM4", true, "%Port% (COM4)"},
+      {"None", REG_NONE, z("Port (COM6)"), "Port (COM6)", "COM6", true, "Port (COM6)"},
+      {"Empty", REG_SZ, "", "", "", false, nullptr},
+      // The prefix alone: no character after it, no adapter.
+      {"EmptyBinary", REG_BINARY, "", "", "", true, nullptr},
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
@@ -277,36 +273,30 @@ TEST(Edges, ValueTypesWhereTextIsExpected) {
     value(mapkey, "\\Device\\VCP0", row.type, row.data);
     expectrun(maphead + valuedump("\\Device\\VCP0", row.data) + "\\Device\\VCP0=" + row.text + "\n" +
                   bushead + enumhead,
-              maphead + bushead + enumhead, 0);
+              headers, 0);
 
     // The FriendlyName, from which the port name is cut.
     roots();
     mrsz(enumkey, "0", "USB\\VID_0403&PID_6001\\S1");
     value(devpath + "S1A\\0000", "FriendlyName", row.type, row.data);
-    size_t com = row.text.rfind("COM");
-    std::string comport;
-    if (com != std::string::npos && com + 5 <= row.text.size())
-      comport = row.text.substr(com, row.text.find(')', com) - com);
-    std::string mapping = comport + "=S1\n";
+    std::string mapping = row.comport + "=S1\n";
     expectrun(maphead + bushead + buswalk("VID_0403+PID_6001+S1A", row.data) + enumhead +
                   valuedump("0", z("USB\\VID_0403&PID_6001\\S1")) + devpath + "S1A\\0000=S1\n" + mapping,
-              maphead + bushead + enumhead + mapping, 0);
+              headers + mapping, 0);
 
-    // A list entry of this type: an adapter when its text has the prefix.
+    // A list entry of this type.
     roots();
-    std::string entry = row.type == REG_MULTI_SZ || row.type == REG_BINARY || row.type == REG_NONE ||
-                                row.type == REG_EXPAND_SZ
-                            ? "USB\\VID_0403&PID_6001\\" + row.data
-                            : row.data;
+    std::string entry = (row.prefixed ? "USB\\VID_0403&PID_6001\\" : "") + row.data;
     value(enumkey, "0", row.type, entry);
-    bool adapter = entry.size() > 22;
-    if (adapter)
-      mrsz((devpath + row.text + "A\\0000").c_str(), "FriendlyName", "(COM8)");
-    std::string serial = adapter ? row.text : "";
-    std::string tail = adapter ? devpath + serial + "A\\0000=" + serial + "\nCOM8=" + serial + "\n" : "";
-    std::string walk = adapter ? buswalk("VID_0403+PID_6001+" + serial + "A", z("(COM8)")) : "";
-    expectrun(maphead + bushead + walk + enumhead + valuedump("0", entry) + tail,
-              maphead + bushead + enumhead + (adapter ? "COM8=" + serial + "\n" : ""), 0);
+    std::string walk, tail, quiet;
+    if (row.serial != nullptr) {
+      std::string serial = row.serial;
+      mrsz((devpath + serial + "A\\0000").c_str(), "FriendlyName", "(COM8)");
+      walk = buswalk("VID_0403+PID_6001+" + serial + "A", z("(COM8)"));
+      quiet = "COM8=" + serial + "\n";
+      tail = devpath + serial + "A\\0000=" + serial + "\n" + quiet;
+    }
+    expectrun(maphead + bushead + walk + enumhead + valuedump("0", entry) + tail, headers + quiet, 0);
   }
 }
 
@@ -348,7 +338,7 @@ TEST(Edges, SerialPathAtNamebufSize) {
                                      z("USB Serial Port (COM3)"))
                            : "";
     expectrun(maphead + bushead + walk + enumhead + valuedump("0", data) + pairline + result,
-              maphead + bushead + enumhead + result, row.over <= 0 ? 0 : 1);
+              headers + result, row.over <= 0 ? 0 : 1);
   }
 }
 
@@ -371,7 +361,7 @@ TEST(Edges, DevicePathAtNamebufSize) {
     if (row.over <= 0) {
       expectrun(maphead + bushead + subkeydump(name) + path + "=" + rest + "\n" + subkeydump("0000") +
                     valuedump("V", z("1")) + enumhead,
-                maphead + bushead + enumhead, 0);
+                headers, 0);
     } else {
       std::string fail = "regopenkeyexa 3 namebuf=(" + path.substr(0, 8191) + ") ret=206\n";
       expectrun(maphead + bushead + subkeydump(name) + fail, maphead + bushead + fail, 1);

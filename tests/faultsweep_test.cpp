@@ -27,14 +27,14 @@ std::vector<regcall> trace;
 // loop of every scan has more than one item somewhere.
 void richer(void) {
   twoadapters();
-  mrsz("HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\VCP2", "COM20");
+  mrsz(mapkey, "\\Device\\VCP2", "COM20");
   adapter("2", "VID_0403+PID_6001+FTB6SPL3A", "USB\\VID_0403&PID_6001\\FTB6SPL3", "USB Serial Port (COM20)");
-  const char inst1[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+FTB6SPL3A\\0001";
-  mrsz(inst1, "DeviceDesc", "USB Serial Port");
-  dword(inst1, "ConfigFlags", 0);
-  mrpath((std::string(inst1) + "\\LogConf").c_str());
-  mrsz("SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum", "3", "USB\\VID_0403&PID_6010\\FT2232HA");
-  dword("SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum", "NextInstance", 4);
+  const std::string inst1 = std::string(buskey) + "\\VID_0403+PID_6001+FTB6SPL3A\\0001";
+  mrsz(inst1.c_str(), "DeviceDesc", "USB Serial Port");
+  dword(inst1.c_str(), "ConfigFlags", 0);
+  mrpath((inst1 + "\\LogConf").c_str());
+  mrsz(enumkey, "3", "USB\\VID_0403&PID_6010\\FT2232HA");
+  dword(enumkey, "NextInstance", 4);
 }
 
 // The index in trace of the nth call (from 1) of op.
@@ -60,10 +60,6 @@ size_t endofloop(size_t t) {
   }
   return last;
 }
-
-const char mapkey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-const char buskey[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
-const char enumkey[] = "SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum";
 
 // The failure line for a failed open at trace index t. A reopen for values
 // (5) shows what the last enumeration left in namebuf, which the trace does
@@ -199,7 +195,7 @@ TEST(FaultSweep, TraceFollowsTheRun) {
   twoadapters();
   runresult clean = runtool(false, &trace);
   ASSERT_FALSE(trace.empty());
-  EXPECT_EQ(trace[0].at, (long)strlen("\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n"));
+  EXPECT_EQ(trace[0].at, (long)maphead.size());
   // The map's values: three items, then the call that ends the loop.
   size_t first = nthcall(MRENUMVALUE, 1);
   size_t end = endofloop(first);

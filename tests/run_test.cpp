@@ -8,14 +8,6 @@
 
 #include "testutil.h"
 
-static const char mapkey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-static const char buskey[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
-static const char enumkey[] = "SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum";
-static const char headers[] =
-    "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n"
-    "\n>> SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\n"
-    "\n>> SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum\n";
-
 // The first n lines of s.
 static std::string firstlines(const std::string &s, int n) {
   size_t end = 0;
@@ -54,18 +46,50 @@ TEST(Run, TwoAdaptersDebugAndQuiet) {
   EXPECT_EQ(q.status, 0);
 }
 
+// What main's argc selects, one run after another on the same run record:
+// a quiet run leaves nothing of itself for the next.
 TEST(Run, AnyArgumentSwitchesDebugOff) {
   twoadapters();
-  run *r = new run();
-  r->out = tmpfile();
-  for (int argc : {2, 3, 7}) {
-    EXPECT_EQ(comserial(*r, argc), 0);
-    EXPECT_EQ(r->debug, 0) << argc;
+  for (int argc : {1, 2, 3, 7, 1, 2}) {
+    SCOPED_TRACE(argc);
+    runresult res = runargs(argc);
+    EXPECT_EQ(res.out, argc == 1 ? twoadaptersdebug : twoadaptersquiet);
+    EXPECT_EQ(res.status, 0);
   }
-  EXPECT_EQ(comserial(*r, 1), 0);
-  EXPECT_EQ(r->debug, 1);
-  fclose(r->out);
-  delete r;
+}
+
+// Output that cannot all be written is no success: whatever the run's own
+// status, it ends with 3, whether the write fails as the run goes (a small
+// buffer) or only when the output is flushed at the end.
+TEST(Run, UnwritableOutputEndsWithStatus3) {
+  struct {
+    const char *name;
+    const char *path;  // where the output goes
+    size_t buffer;     // its stream's buffer, 0 for the default
+    bool fail;         // the run fails (a FriendlyName cannot be read)
+    int status;
+  } rows[] = {
+      {"FullDeviceFailsAtFlush", "/dev/full", 0, false, 3},
+      {"FullDeviceFailsMidRun", "/dev/full", 16, false, 3},
+      {"FullDeviceAfterFailureLine", "/dev/full", 0, true, 3},
+      {"WrittenKeepsStatus", "/dev/null", 16, false, 0},
+      {"WrittenKeepsFailureStatus", "/dev/null", 0, true, 1},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.name);
+    for (int argc : {1, 2}) {
+      twoadapters();
+      if (row.fail)
+        mrfault(MRQUERY, 1, 2);
+      FILE *f = fopen(row.path, "w");
+      ASSERT_NE(f, nullptr);
+      static char buf[16];
+      if (row.buffer != 0)
+        setvbuf(f, buf, _IOFBF, row.buffer);
+      EXPECT_EQ(runargs(argc, nullptr, f).status, row.status);
+      fclose(f);
+    }
+  }
 }
 
 struct failcase {
@@ -217,10 +241,6 @@ struct portcase {
   const char *mapping;   // the port mapping line, or "" for none
 };
 
-static std::string z(const char *s) {
-  return std::string(s) + '\0';
-}
-
 static const portcase portcases[] = {
     {"Plain", z("USB\\VID_0403&PID_6001\\S1"), "VID_0403+PID_6001+S1A", z("USB Serial Port (COM3)"),
      "COM3=S1\n"},
@@ -356,9 +376,7 @@ TEST(SerialMap, PairLines) {
     std::string dump = "namebuf=(" + c.value + ") namesize=" + std::to_string(c.value.size()) +
                        " valuebuf=(" + c.data.substr(0, len) +
                        ") valuesize=" + std::to_string(c.data.size()) + " ret=0\n";
-    EXPECT_EQ(d.out, "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n" + dump + c.pairline +
-                         "\n>> SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\n"
-                         "\n>> SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum\n");
+    EXPECT_EQ(d.out, maphead + dump + c.pairline + bushead + enumhead);
     EXPECT_EQ(runtool(true).out, headers);
   }
 }
@@ -386,9 +404,7 @@ TEST(BusWalk, DeviceKeysAndPairLines) {
     std::string dump = std::string("namebuf=(") + row.subkey +
                        ") namesize=" + std::to_string(strlen(row.subkey)) + " ret=0\n";
     std::string pairline = std::string(buskey) + "\\" + row.subkey + "=" + (row.subkey + 18) + "\n";
-    EXPECT_EQ(d.out, "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n\n>> SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\n" +
-                         dump + (row.paired ? pairline : "") +
-                         "\n>> SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum\n");
+    EXPECT_EQ(d.out, maphead + bushead + dump + (row.paired ? pairline : "") + enumhead);
     EXPECT_EQ(runtool(true).out, headers);
   }
 }

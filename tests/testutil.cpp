@@ -27,8 +27,16 @@ static void watch(int op, HKEY key, DWORD index, const char *name) {
   traced->push_back(c);
 }
 
+std::string z(const std::string &s) {
+  return s + '\0';
+}
+
 runresult runtool(bool quiet, std::vector<regcall> *calls) {
-  FILE *f = tmpfile();
+  return runargs(quiet ? 2 : 1, calls);
+}
+
+runresult runargs(int argc, std::vector<regcall> *calls, FILE *out) {
+  FILE *f = out != nullptr ? out : tmpfile();
   rec.out = f;
   traced = calls;
   DWORD masks0 = mrmasks(nullptr, 0);
@@ -37,9 +45,10 @@ runresult runtool(bool quiet, std::vector<regcall> *calls) {
     mrwatch(watch);
   }
   runresult res;
-  res.status = comserial(rec, quiet ? 2 : 1);
+  res.status = finish(rec, comserial(rec, argc));
   mrwatch(nullptr);
-  res.out = readall(f);
+  if (out == nullptr)
+    res.out = readall(f);
   if (calls != nullptr) {
     // The masks of this run's opens follow those of earlier ones.
     std::vector<DWORD> masks(mrmasks(nullptr, 0));
@@ -81,10 +90,9 @@ void dword(const char *path, const char *name, DWORD v) {
 }
 
 void adapter(const char *entry, const char *devkey, const char *serial, const char *friendly) {
-  static const char base[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\";
-  std::string dev = std::string(base) + devkey;
+  std::string dev = std::string(buskey) + "\\" + devkey;
   std::string inst = dev + "\\0000";
-  mrsz("SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum", entry, serial);
+  mrsz(enumkey, entry, serial);
   mrsz(inst.c_str(), "DeviceDesc", "USB Serial Port");
   mrsz(inst.c_str(), "FriendlyName", friendly);
   mrsz((inst + "\\Device Parameters").c_str(), "PortName", "COM");
@@ -93,14 +101,14 @@ void adapter(const char *entry, const char *devkey, const char *serial, const ch
 
 void twoadapters(void) {
   mrclear();
-  mrsz("HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\Serial0", "COM1");
-  mrsz("HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\VCP0", "COM7");
-  mrsz("HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\VCP1", "COM12");
+  mrsz(mapkey, "\\Device\\Serial0", "COM1");
+  mrsz(mapkey, "\\Device\\VCP0", "COM7");
+  mrsz(mapkey, "\\Device\\VCP1", "COM12");
   adapter("0", "VID_0403+PID_6001+A600ARJHA", "USB\\VID_0403&PID_6001\\A600ARJH", "USB Serial Port (COM7)");
   adapter("1", "Vid_0403+Pid_6001+FT4XQ2B1A", "USB\\Vid_0403&Pid_6001\\FT4XQ2B1", "USB Serial Port (COM12)");
-  dword("SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum", "Count", 2);
+  dword(enumkey, "Count", 2);
   // A device of another kind under the same bus; it gets only its dump line.
-  mrsz("SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6010+FT2232HA\\0000", "FriendlyName",
+  mrsz((std::string(buskey) + "\\VID_0403+PID_6010+FT2232HA\\0000").c_str(), "FriendlyName",
        "USB Serial Port (COM9)");
 }
 

@@ -9,6 +9,19 @@
 #include "memreg.h"
 #include "run.h"
 
+// The three keys the scans read, and the section header each prints.
+constexpr char mapkey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+constexpr char buskey[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
+constexpr char enumkey[] = "SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum";
+inline const std::string maphead = std::string("\n>> ") + mapkey + "\n";
+inline const std::string bushead = std::string("\n>> ") + buskey + "\n";
+inline const std::string enumhead = std::string("\n>> ") + enumkey + "\n";
+// All three: what a quiet run with no adapter prints.
+inline const std::string headers = maphead + bushead + enumhead;
+
+// s and a zero byte after it, as text data is stored.
+std::string z(const std::string &s);
+
 struct runresult {
   std::string out;
   int status;
@@ -26,8 +39,12 @@ struct regcall {
   std::string open;  // openkeys() before the call
 };
 
-// Runs comserial over what the registry holds now; debug mode unless quiet.
-// With calls, records there every registry call the run makes.
+// Runs comserial over what the registry holds now, as main does with argc
+// (no argument: debug mode), into out when given, else a temporary file.
+// With calls, records there every registry call the run makes. The status
+// is what finish makes of the run's.
+runresult runargs(int argc, std::vector<regcall> *calls = nullptr, FILE *out = nullptr);
+// The same in debug mode, or quiet with one argument.
 runresult runtool(bool quiet, std::vector<regcall> *calls = nullptr);
 // The paths of the keys open now, one line per handle, in slot order.
 std::string openkeys(void);

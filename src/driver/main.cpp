@@ -31,7 +31,8 @@ int main(int argc, char **argv) {
   // one system call apiece, which makes a debug dump of a big registry
   // crawl. Collect the output and write it in large blocks instead; every
   // run, failed or not, ends by returning here, and that flushes it. A
-  // console still sees each line as it comes.
+  // console still sees each line as it comes. Output that could not all be
+  // written is no success: finish makes that status 3.
   if (!isterminal(stdout))
     setvbuf(stdout, outbuf, _IOFBF, sizeof outbuf);
   nolocking(stdout);
@@ -39,5 +40,5 @@ int main(int argc, char **argv) {
   if (status != 0)
     return status;
   rec.out = stdout;
-  return comserial(rec, argc);
+  return finish(rec, comserial(rec, argc));
 }

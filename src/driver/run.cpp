@@ -1,8 +1,16 @@
 // The run sequence, the enumeration loops and the report lines.
 #include "run.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
+
+// Remembers the first failed write's error; the run goes on, and finish
+// reports it.
+static void writefailed(run &r) {
+  if (r.werr == 0)
+    r.werr = errno != 0 ? errno : EIO;
+}
 
 #ifndef COMSERIAL_NOPRINT
 #ifdef _WIN32
@@ -19,8 +27,11 @@ __attribute__((format(printf, 2, 3))) static void printline(run &r, const char *
   va_start(ap, fmt);
   int n = vsnprintf(line, sizeof line, fmt, ap);
   va_end(ap);
-  if (n > 0)
-    fwrite(line, 1, (size_t)n < sizeof line ? (size_t)n : sizeof line - 1, r.out);
+  if (n <= 0)
+    return;
+  size_t len = (size_t)n < sizeof line ? (size_t)n : sizeof line - 1;
+  if (fwrite(line, 1, len, r.out) != len)
+    writefailed(r);
 }
 #else
 // Elsewhere the C runtime's printf copies a line into the stream's buffer
@@ -29,7 +40,8 @@ __attribute__((format(printf, 2, 3))) static void printline(run &r, const char *
 __attribute__((format(printf, 2, 3))) static void printline(run &r, const char *fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  vfprintf(r.out, fmt, ap);
+  if (vfprintf(r.out, fmt, ap) < 0)
+    writefailed(r);
   va_end(ap);
 }
 #endif
@@ -44,6 +56,7 @@ int comserial(run &r, int argc) {
   r.debug = 1;
   if (argc > 1)
     r.debug = 0;
+  r.werr = 0;
   int status = scanserialcomm(r);
   if (status != 0)
     return status;
@@ -51,6 +64,17 @@ int comserial(run &r, int argc) {
   if (status != 0)
     return status;
   return scanftdiports(r);
+}
+
+int finish(run &r, int status) {
+  if (fflush(r.out) != 0)
+    writefailed(r);
+  if (r.werr == 0 && ferror(r.out))
+    r.werr = EIO;
+  if (r.werr == 0)
+    return status;
+  fprintf(stderr, "comserial: cannot write standard output: %s\n", strerror(r.werr));
+  return 3;
 }
 
 int openroot(run &r, const char *path, REGSAM sam, int failno) {

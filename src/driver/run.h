@@ -23,6 +23,7 @@ struct run {
   DWORD ret;
   int i, j;
   FILE *out;
+  int werr;  // the error of the first line that could not be written, or 0
 };
 
 // A scan's per-item step: 0 to go on, or the exit status that ends the run.
@@ -30,6 +31,10 @@ typedef int (*stepfn)(run &r);
 
 // Runs the three scans; returns the exit status.
 int comserial(run &r, int argc);
+// Ends a run that returned status: flushes out and returns status, or, when
+// any of the run's output could not be written, says why on standard error
+// and returns 3.
+int finish(run &r, int status);
 
 // Places path in namebuf, prints the section header and opens the key into
 // hkey; prints "regopenkeyexa <failno> ..." and returns 1 when it fails.
