@@ -1,6 +1,6 @@
 // Inlines the page: page.html with page.css, parse.js and page.js, and the
-// worker (worker.js before the core, comserial.js with its WebAssembly) as
-// a text script the page starts from a blob. The Content-Security-Policy
+// worker (worker.js and parse.js before the core, comserial.js with its
+// WebAssembly) as a text script the page starts from a blob. The Content-Security-Policy
 // names the inline script and style by hash and allows no connection.
 //
 //   node assemble.mjs <web source dir> <comserial.js> <comserial.html>
@@ -16,7 +16,7 @@ const style = read(join(dir, 'page.css'));
 const script = read(join(dir, 'parse.js')) + '\n' + read(join(dir, 'page.js'));
 // One function scope for the worker and the core: worker.js's own fetch
 // then hides the worker's.
-const worker = '(function () {\n' + read(join(dir, 'worker.js')) + '\n' + read(core) + '\n})();\n';
+const worker = '(function () {\n' + read(join(dir, 'worker.js')) + '\n' + read(join(dir, 'parse.js')) + '\n' + read(core) + '\n})();\n';
 for (const [name, text] of [['page script', script], ['worker', worker], ['style', style]]) {
   if (/<\/(script|style)|<!--/i.test(text)) throw new Error(`the ${name} holds text that would end its element`);
 }

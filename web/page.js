@@ -1,16 +1,19 @@
 // The page: the chosen exports, in order, go to a worker that runs comserial
 // on them as one standard input; its output, exit status, standard error
 // and the adapters found are shown. Everything stays in this page.
-/* global decoderlabel, outputlines, failureindex, adapters, statusmeaning, downloadname */
+/* global decoderlabel, statusmeaning, downloadname */
 'use strict';
 
 (function () {
   var $ = function (id) {
     return document.getElementById(id);
   };
-  // Past this many characters the output is shown cut; copy and download
-  // still give all of it.
-  var showlimit = 4 << 20;
+  // Lines of output in a block laid out on its own, and table rows added
+  // at a time.
+  var blocklines = 500;
+  var aheadblocks = 8;
+  var moreblocks = null;
+  var tablebatch = 1000;
   var files = [];
   var worker = null;
   var runid = 0;
@@ -143,13 +146,13 @@
         worker.onmessage = function (e) {
           worker.terminate();
           worker = null;
-          if (id === runid) show(e.data, names, !args.length, t0);
+          if (id === runid) show(e.data, names, t0, id);
         };
         worker.onerror = function (e) {
           if (id !== runid) return;
           setstate('failed', 'The run failed in this browser: ' + (e.message || 'unknown error'));
         };
-        worker.postMessage({input: input, args: args}, [input.buffer]);
+        worker.postMessage({input: input, args: args, debug: !args.length, blocklines: blocklines}, [input.buffer]);
       },
       function (e) {
         if (id === runid) setstate('failed', 'A file could not be read: ' + e.message);
@@ -157,72 +160,135 @@
     );
   }
 
-  function show(res, names, debug, t0) {
-    var decoder = new TextDecoder(decoderlabel(res.codepage));
-    var text = decoder.decode(res.stdout);
-    var errtext = decoder.decode(res.stderr);
-    var lines = outputlines(text);
-    var fail = failureindex(lines, res.status);
-    var found = adapters(lines, debug, res.status);
+  function show(res, names, t0, id) {
+    // Decoded here again: a big text comes quicker so than as a message.
+    var text = new TextDecoder(decoderlabel(res.codepage)).decode(res.stdout);
     last = {bytes: res.stdout, text: text, names: names};
-
     $('status').textContent = String(res.status);
     $('meaning').textContent = statusmeaning(res.status) + '.';
     $('codepage').textContent = res.status === 2 ? '' : 'Text shown in code page ' + res.codepage + '.';
     document.body.dataset.status = String(res.status);
 
-    var body = $('adapters').tBodies[0];
-    body.textContent = '';
-    found.forEach(function (a) {
-      var tr = document.createElement('tr');
-      var port = document.createElement('td');
-      port.textContent = a.port;
-      var serial = document.createElement('td');
-      serial.textContent = a.serial;
-      tr.append(port, serial);
-      body.append(tr);
+    // Rows and lines go in blocks that the browser lays out only when they
+    // are scrolled to: a big export's table and dump stay quick to show.
+    var found = res.adapters;
+    var table = $('adapters');
+    table.querySelectorAll('.rows').forEach(function (g) {
+      g.remove();
     });
-    $('adapters').hidden = found.length === 0;
+    table.setAttribute('aria-rowcount', String(found.length + 1));
+    var groups = [];
+    for (var r = 0; r < found.length; r += blocklines) {
+      var group = document.createElement('div');
+      group.className = 'rows';
+      group.setAttribute('role', 'rowgroup');
+      group.dataset.first = String(r);
+      group.style.containIntrinsicSize = 'auto ' + (Math.min(r + blocklines, found.length) - r) * 1.9 + 'em';
+      groups.push(group);
+    }
+    // A group's rows are made as it is added, a few groups at a time.
+    var fillgroup = function (group) {
+      var first = Number(group.dataset.first);
+      var end = Math.min(first + blocklines, found.length);
+      for (var k = first; k < end; k++) {
+        var row = document.createElement('div');
+        row.setAttribute('role', 'row');
+        var port = document.createElement('span');
+        port.setAttribute('role', 'cell');
+        port.textContent = found[k].port;
+        var serial = document.createElement('span');
+        serial.setAttribute('role', 'cell');
+        serial.textContent = found[k].serial;
+        row.append(port, serial);
+        group.append(row);
+      }
+      table.append(group);
+    };
+    table.hidden = found.length === 0;
     $('none').hidden = found.length !== 0;
 
     var out = $('output');
     out.textContent = '';
-    var shown = text;
-    var cut = text.length > showlimit;
-    if (cut) shown = text.slice(0, text.lastIndexOf('\n', showlimit) + 1);
-    if (fail >= 0 && !cut) {
-      var before = lines.slice(0, fail).join('\n');
-      var mark = document.createElement('mark');
-      mark.id = 'failure';
-      mark.title = 'The run stopped here';
-      mark.textContent = lines[fail];
-      out.append(before + (fail ? '\n' : ''), mark, '\n');
-    } else {
-      out.textContent = shown;
+    var fail = res.failure;
+    var makeblock = function (i) {
+      var start = res.blocks[i];
+      var stop = i + 1 < res.blocks.length ? res.blocks[i + 1] : text.length;
+      var block = document.createElement('div');
+      block.className = 'block';
+      if (fail && fail[0] >= start && fail[0] < stop) {
+        var mark = document.createElement('mark');
+        mark.id = 'failure';
+        mark.title = 'The run stopped here';
+        mark.textContent = text.slice(fail[0], fail[1]);
+        block.append(text.slice(start, fail[0]), mark, text.slice(fail[1], stop));
+      } else {
+        block.textContent = text.slice(start, stop);
+      }
+      var n = Math.min(blocklines, res.lines - i * blocklines);
+      block.style.containIntrinsicSize = 'auto ' + n * 1.4 + 'em';
+      return block;
+    };
+    // A long output is put on the page as it is scrolled to, a few blocks
+    // ahead: tens of megabytes of text at once would stall the page.
+    if (moreblocks) moreblocks.disconnect();
+    moreblocks = null;
+    var shown = 0;
+    var more = function () {
+      for (var end = Math.min(shown + aheadblocks, res.blocks.length); shown < end; shown++)
+        out.insertBefore(makeblock(shown), sentinel);
+      if (shown === res.blocks.length && moreblocks) {
+        moreblocks.disconnect();
+        sentinel.remove();
+      }
+    };
+    var sentinel = document.createElement('div');
+    out.append(sentinel);
+    more();
+    if (shown < res.blocks.length) {
+      moreblocks = new IntersectionObserver(
+        function (seen) {
+          if (seen.some((e) => e.isIntersecting)) more();
+        },
+        {root: out, rootMargin: '0px 0px 2000px 0px'}
+      );
+      moreblocks.observe(sentinel);
     }
-    $('shortened').hidden = !cut;
-    $('shortened').textContent = cut
-      ? 'The output is ' + sizetext(res.stdout.length) + '; the first ' + sizetext(shown.length) +
-        ' are shown. Copy and Download give all of it.'
-      : '';
-    $('errors').textContent = errtext;
-    $('errors').hidden = errtext === '';
-    $('noerrors').hidden = errtext !== '';
+    $('failureline').hidden = !fail;
+    $('failuretext').textContent = fail ? text.slice(fail[0], fail[1]) : '';
+    $('errors').textContent = res.errors;
+    $('errors').hidden = res.errors === '';
+    $('noerrors').hidden = res.errors !== '';
     $('copied').textContent = '';
     $('result').hidden = false;
 
     // Done once the result is on screen: after the next frame is painted.
-    requestAnimationFrame(function () {
-      setTimeout(function () {
-        var ms = Math.round(performance.now() - t0);
-        document.body.dataset.ms = String(ms);
-        setstate(
-          'done',
-          'Read ' + names.join(', ') + ': exit status ' + res.status + ', ' + found.length +
-            (found.length === 1 ? ' adapter' : ' adapters') + ', in ' + ms + ' ms.'
-        );
-      }, 0);
-    });
+    document.body.dataset.runms = String(Math.round(res.ms));
+    var done = function () {
+      requestAnimationFrame(function () {
+        setTimeout(function () {
+          if (id !== runid) return;
+          var ms = Math.round(performance.now() - t0);
+          document.body.dataset.ms = String(ms);
+          setstate(
+            'done',
+            'Read ' + names.join(', ') + ': exit status ' + res.status + ', ' + found.length +
+              (found.length === 1 ? ' adapter' : ' adapters') + ', in ' + ms + ' ms.'
+          );
+        }, 0);
+      });
+    };
+    var next = 0;
+    var fill = function () {
+      if (id !== runid) return;
+      for (var end = Math.min(next + 8, groups.length); next < end; ) fillgroup(groups[next++]);
+      if (next < groups.length) {
+        setstate('running', 'Showing the adapters: ' + next * blocklines + ' of ' + found.length + '…');
+        setTimeout(fill, 0);
+      } else {
+        done();
+      }
+    };
+    fill();
   }
 
   $('files').addEventListener('change', function (e) {

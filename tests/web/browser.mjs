@@ -52,7 +52,9 @@ function same(name, got, want) {
 const casefile = (name, ext) => join(opt.cases, `${name}.${ext}`);
 const expected = (name, mode) => readFileSync(casefile(name, `${mode}.out`));
 const statuses = (name) => readFileSync(casefile(name, 'exit'), 'utf8').trim().split(/\s+/).map(Number);
-const text1252 = (bytes) => new TextDecoder('windows-1252').decode(bytes);
+// Decoded as the browser decodes code page 1252 (node's decoder reads it as
+// Latin-1).
+const text1252 = (bytes) => page.evaluate((b) => new TextDecoder('windows-1252').decode(new Uint8Array(b)), [...bytes]);
 // The adapters of a quiet run's expected output: its lines after the last
 // header, as COM port and serial.
 function mappings(quiet) {
@@ -104,11 +106,12 @@ async function result() {
     output: document.getElementById('output').textContent,
     failure: document.getElementById('failure')?.textContent ?? null,
     errors: document.getElementById('errors').textContent,
-    adapters: [...document.querySelectorAll('#adapters tbody tr')].map((tr) =>
-      [...tr.cells].map((c) => c.textContent)
+    adapters: [...document.querySelectorAll('#adapters .rows [role=row]')].map((row) =>
+      [...row.querySelectorAll('[role=cell]')].map((c) => c.textContent)
     ),
     none: !document.getElementById('none').hidden,
     ms: Number(document.body.dataset.ms),
+    runms: Number(document.body.dataset.runms),
   }));
 }
 async function act(fn) {
@@ -150,16 +153,43 @@ if (opt.large) {
       }, 50);
     });
     const r = await act(() => choose(file));
+    // Pauses just after it is shown count too.
+    await new Promise((res) => setTimeout(res, 2000));
     const gap = await page.evaluate(() => {
       clearInterval(window.ticker);
       return Math.max(...window.gaps);
     });
-    console.log(`${n} adapters, ${m}: shown in ${r.ms} ms, exit ${r.status}, ${r.adapters.length} adapters in the table, ` +
+    console.log(`${n} adapters, ${m}: shown in ${r.ms} ms (the run itself ${r.runms} ms), exit ${r.status}, ${r.adapters.length} adapters in the table, ` +
                 `longest pause of the page ${Math.round(gap)} ms`);
   }
   await browser.close();
   process.exit(0);
 }
+
+// The decoder the page picks for each code page the tool knows gives
+// Windows' characters (an unknown one is read as 1252, as the tool does).
+const decoded = await page.evaluate(() =>
+  [
+    [874, [0xa1], 'ก'],
+    [932, [0x83, 0x5c], 'ソ'],
+    [936, [0xd6, 0xd0], '中'],
+    [949, [0xb0, 0xa1], '가'],
+    [950, [0xa4, 0xa4], '中'],
+    [1250, [0xa3], 'Ł'],
+    [1251, [0xc6], 'Ж'],
+    [1252, [0x80], '€'],
+    [1253, [0xc1], 'Α'],
+    [1254, [0xd0], 'Ğ'],
+    [1255, [0xf9], 'ש'],
+    [1256, [0xc7], 'ا'],
+    [1257, [0xc0], 'Ą'],
+    [1258, [0xd5], 'Ơ'],
+    [437, [0x80], '€'],
+  ]
+    .filter(([cp, bytes, text]) => new TextDecoder(decoderlabel(cp)).decode(new Uint8Array(bytes)) !== text)
+    .map(([cp]) => cp)
+);
+same('each code page decoded as Windows decodes it', decoded, []);
 
 // Two exports in both orders. A NUL ends the whole input, and so does a
 // deletion under an unknown root: whichever comes first is all that is
@@ -167,21 +197,21 @@ if (opt.large) {
 const nul = 'nul-ends-input', unknownroot = 'deletion-unknown-root';
 let r = await act(() => choose(casefile(nul, 'reg'), casefile(unknownroot, 'reg')));
 same('two exports: listed in the order chosen', r.files, [`${nul}.reg`, `${unknownroot}.reg`]);
-same('two exports: the first one\'s output', r.output, text1252(expected(nul, 'debug')));
+same('two exports: the first one\'s output', r.output, await text1252(expected(nul, 'debug')));
 same('two exports: its exit status', r.status, statuses(nul)[0]);
 same('two exports: its adapter in the table', r.adapters, mappings(expected(nul, 'quiet')));
 same('two exports: no failure line marked', r.failure, null);
 
 r = await act(() => page.click('#chosen li:first-child .down'));
 same('reordered: listed in the new order', r.files, [`${unknownroot}.reg`, `${nul}.reg`]);
-same('reordered: the other one\'s output', r.output, text1252(expected(unknownroot, 'debug')));
+same('reordered: the other one\'s output', r.output, await text1252(expected(unknownroot, 'debug')));
 same('reordered: its exit status', r.status, statuses(unknownroot)[0]);
 same('reordered: the failure line marked', r.failure,
-     text1252(expected(unknownroot, 'debug')).trimEnd().split('\n').pop());
+     (await text1252(expected(unknownroot, 'debug'))).trimEnd().split('\n').pop());
 same('reordered: no adapters, and it says so', [r.adapters, r.none], [[], true]);
 
 r = await mode('quiet');
-same('quiet mode: the quiet output', r.output, text1252(expected(unknownroot, 'quiet')));
+same('quiet mode: the quiet output', r.output, await text1252(expected(unknownroot, 'quiet')));
 same('quiet mode: exit status', r.status, statuses(unknownroot)[1]);
 const got = await download(`comserial-${unknownroot}+${nul}.txt`);
 check('quiet mode: the download is the output\'s bytes', got !== null && got.equals(expected(unknownroot, 'quiet')));
@@ -190,7 +220,7 @@ check('quiet mode: the download is the output\'s bytes', got !== null && got.equ
 await clear();
 const cp = 'codepage-1252';
 r = await act(() => choose(casefile(cp, 'reg')));
-same('code page 1252: shown decoded', r.output, text1252(expected(cp, 'quiet')));
+same('code page 1252: shown decoded', r.output, await text1252(expected(cp, 'quiet')));
 same('code page 1252: the adapters', r.adapters, mappings(expected(cp, 'quiet')));
 const cpbytes = await download(`comserial-${cp}.txt`);
 check('code page 1252: the download is the bytes printed', cpbytes !== null && cpbytes.equals(expected(cp, 'quiet')));
@@ -219,7 +249,7 @@ r = await act(() => choose(casefile(two, 'reg')));
 same('two adapters: the table', r.adapters, mappings(expected(two, 'quiet')));
 await page.screenshot({path: join(outdir, 'comserial-page.png'), fullPage: true});
 r = await mode('debug');
-same('two adapters, debug: the output', r.output, text1252(expected(two, 'debug')));
+same('two adapters, debug: the output', r.output, await text1252(expected(two, 'debug')));
 same('two adapters, debug: the table', r.adapters, mappings(expected(two, 'quiet')));
 
 // A real-size export, 60 adapters: shown within half a second of being chosen.
@@ -232,6 +262,25 @@ const wall = Date.now() - t0;
 console.log(`     60 adapters (${readFileSync(sixty).length} bytes): shown ${r.ms} ms after being chosen (${wall} ms seen from the test)`);
 check('60 adapters: shown within 500 ms of being chosen', r.ms < 500, `${r.ms} ms`);
 same('60 adapters: 60 rows', r.adapters.length, 60);
+
+// A long output is put on the page as it is scrolled to: all of it, by the
+// end, as the runner prints it.
+await clear();
+const long = join(outdir, 'adapters-400.reg');
+writeFileSync(long, execFileSync(opt.genexport, ['400'], {maxBuffer: 1 << 28}));
+r = await act(() => choose(long));
+const whole = execFileSync(process.execPath, [opt.runner], {input: readFileSync(long), maxBuffer: 1 << 28});
+const partial = r.output.length;
+const scrolled = await page.evaluate(async () => {
+  const out = document.getElementById('output');
+  for (let i = 0; i < 200 && out.lastElementChild.className !== 'block'; i++) {
+    out.scrollTop = out.scrollHeight;
+    await new Promise((res) => setTimeout(res, 50));
+  }
+  return out.textContent;
+});
+check('long output: shown in part at first', partial < scrolled.length, `${partial} of ${scrolled.length} characters`);
+same('long output: all of it once scrolled to its end', scrolled, await text1252(whole));
 
 // Nothing left the page: the page's own requests are file:, data: or blob:,
 // a connection attempt is refused by the page's policy, and the browser's
