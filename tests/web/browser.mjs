@@ -131,6 +131,14 @@ async function download(name) {
   for (let i = 0; i < 100 && !existsSync(path); i++) await new Promise((r) => setTimeout(r, 100));
   return existsSync(path) ? readFileSync(path) : null;
 }
+// The whole page: a viewport as tall as it, so that the output's blocks
+// (laid out once on screen) are drawn.
+async function screenshot(name, width) {
+  const height = await page.evaluate(() => document.documentElement.scrollHeight);
+  await page.setViewport({width, height});
+  await new Promise((res) => setTimeout(res, 200));
+  await page.screenshot({path: join(outdir, name)});
+}
 async function mode(which) {
   return act(() => page.click(`input[name=mode][value=${which}]`));
 }
@@ -245,9 +253,29 @@ same('no export: the reason, as the runner gives it', [r.errors, r.status], [run
 // The two-adapter case, quiet, for the screenshot; then debug against it.
 await clear();
 const two = 'two-adapters';
-r = await act(() => choose(casefile(two, 'reg')));
-same('two adapters: the table', r.adapters, mappings(expected(two, 'quiet')));
-await page.screenshot({path: join(outdir, 'comserial-page.png'), fullPage: true});
+// Dropped on the page rather than chosen.
+const twobytes = [...readFileSync(casefile(two, 'reg'))];
+r = await act(() =>
+  page.evaluate((bytes, name) => {
+    const data = new DataTransfer();
+    data.items.add(new File([new Uint8Array(bytes)], name));
+    document.getElementById('drop').dispatchEvent(new DragEvent('drop', {dataTransfer: data, bubbles: true}));
+  }, twobytes, `${two}.reg`)
+);
+same('two adapters, dropped: the table', r.adapters, mappings(expected(two, 'quiet')));
+await screenshot('comserial-page.png', 1100);
+// At 200% zoom (half the width in CSS pixels) nothing needs scrolling
+// sideways; in dark mode the page is dark.
+await page.setViewport({width: 550, height: 900});
+same('at 200% zoom: no sideways scrolling', await page.evaluate(() =>
+  document.documentElement.scrollWidth <= document.documentElement.clientWidth), true);
+await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: 'dark'}]);
+const dark = await page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+await new Promise((res) => setTimeout(res, 200)); // the output's blocks are laid out a frame later
+same('dark mode: a dark background', dark, 'rgb(22, 24, 28)');
+await page.screenshot({path: join(outdir, 'comserial-page-dark-200.png'), fullPage: true});
+await page.emulateMediaFeatures([{name: 'prefers-color-scheme', value: 'light'}]);
+await page.setViewport({width: 1100, height: 900});
 r = await mode('debug');
 same('two adapters, debug: the output', r.output, await text1252(expected(two, 'debug')));
 same('two adapters, debug: the table', r.adapters, mappings(expected(two, 'quiet')));
