@@ -263,7 +263,7 @@ r = await act(() =>
   }, twobytes, `${two}.reg`)
 );
 same('two adapters, dropped: the table', r.adapters, mappings(expected(two, 'quiet')));
-await screenshot('comserial-page.png', 1100);
+await screenshot('comserial-page.png', 860);
 // At 200% zoom (half the width in CSS pixels) nothing needs scrolling
 // sideways; in dark mode the page is dark.
 await page.setViewport({width: 550, height: 900});
