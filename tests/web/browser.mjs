@@ -210,8 +210,14 @@ same('two exports: its exit status', r.status, statuses(nul)[0]);
 same('two exports: its adapter in the table', r.adapters, mappings(expected(nul, 'quiet')));
 same('two exports: no failure line marked', r.failure, null);
 
-r = await act(() => page.click('#chosen li:first-child .down'));
+// From the keyboard: Enter on the first file's Move down.
+r = await act(async () => {
+  await page.focus('#chosen li:first-child .down');
+  await page.keyboard.press('Enter');
+});
 same('reordered: listed in the new order', r.files, [`${unknownroot}.reg`, `${nul}.reg`]);
+same('reordered: the focus stays with the moved file', await page.evaluate(() =>
+  document.activeElement.closest('li')?.querySelector('.name').textContent), `${nul}.reg`);
 same('reordered: the other one\'s output', r.output, await text1252(expected(unknownroot, 'debug')));
 same('reordered: its exit status', r.status, statuses(unknownroot)[0]);
 same('reordered: the failure line marked', r.failure,
