@@ -110,6 +110,7 @@ async function result() {
       [...row.querySelectorAll('[role=cell]')].map((c) => c.textContent)
     ),
     none: !document.getElementById('none').hidden,
+    codepage: document.getElementById('codepage').textContent,
     ms: Number(document.body.dataset.ms),
     runms: Number(document.body.dataset.runms),
   }));
@@ -238,6 +239,14 @@ same('code page 1252: shown decoded', r.output, await text1252(expected(cp, 'qui
 same('code page 1252: the adapters', r.adapters, mappings(expected(cp, 'quiet')));
 const cpbytes = await download(`comserial-${cp}.txt`);
 check('code page 1252: the download is the bytes printed', cpbytes !== null && cpbytes.equals(expected(cp, 'quiet')));
+
+// The export's own code page (ACP 1251): the page decodes with it.
+await clear();
+const cyr = 'codepage-1251';
+r = await act(() => choose(casefile(cyr, 'reg')));
+const want1251 = await page.evaluate((b) => new TextDecoder('windows-1251').decode(new Uint8Array(b)),
+                                     [...expected(cyr, 'quiet')]);
+same('code page 1251: shown decoded with it', [r.output, r.codepage], [want1251, 'Text shown in code page 1251.']);
 
 // A file that is no export: exit 2, nothing printed, the reason beside.
 await clear();
