@@ -1,12 +1,8 @@
-// Reads a registry export into the in-memory registry by regedit's rules: a
-// line regedit would skip is skipped and reported; only input that is no
-// export at all fails. Each line is decoded to UTF-16 first, as regedit does:
-// UTF-16LE (after its byte-order mark) as it lies, UTF-8 (after its mark),
-// other text in the export's code page. A UTF-16 file is read in chunks; an
-// input whose first export is 8-bit is kept whole, and read again if its ACP
-// names another code page than the one it was read in. A byte-order mark at a
-// line start, or an 8-bit header line after other text, starts another export
-// (`cat a.reg b.reg`), whose values go nowhere until its first key line.
+// Reads a registry export by regedit's rules: lines it would skip are skipped
+// and reported; only input that is no export at all fails. Each line is
+// decoded to UTF-16 first: UTF-16LE or UTF-8 after its byte-order mark, other
+// text in the export's code page. A byte-order mark or an 8-bit header line at
+// a line start begins another export (`cat a.reg b.reg`).
 #include "regfile.h"
 
 #include <algorithm>
@@ -31,7 +27,6 @@ enum { ENC8, ENCUTF8, ENCUTF16 };
 static_assert(std::endian::native == std::endian::little);
 
 using u16view = std::u16string_view;
-const size_t NPOS = u16view::npos;
 
 const size_t CHUNK = 65536;
 // Bytes a line start looks at for a byte-order mark or an 8-bit header line.
@@ -41,36 +36,32 @@ const char HEADER5[] = "Windows Registry Editor Version 5.00";
 const char HEADER4[] = "REGEDIT4";
 const char NOHEADER[] = "expected 'Windows Registry Editor Version 5.00' or 'REGEDIT4'";
 const char BADHEX[] = "expected hex bytes (00 to ff) separated by commas";
-const char BADEND[] = "expected end of line or a comment after '\\'";
 
 struct reader {
-  // Input: a file read in chunks, or bytes in memory.
   FILE *f = nullptr;                    // the file, or null when all the input is in memory
-  std::vector<unsigned char> buf;       // a file's bytes in memory
+  std::vector<unsigned char> buf{};     // a file's bytes in memory
   bool again = false;                   // all the input is in memory, to be read again
   const unsigned char *base = nullptr;  // the bytes in memory (buf's, or the caller's)
   size_t pos = 0, len = 0;              // the next byte to read, and the end of those in memory
   bool eof = true;                      // nothing more comes from f
-  // Lines.
-  int enc = ENC8;             // the encoding from pos on
-  bool cr = false;            // the last line ended with CR: a LF right after belongs to it
-  bool ended = true;          // the last line had its line end
-  unsigned long line = 0;     // the current line's number
-  std::u16string text;        // the current line, decoded, without its line end
-  const cpage *cp = nullptr;  // the code page 8-bit text is decoded with
-  bool used8 = false;         // some 8-bit text was decoded with cp
-  // Loading.
-  const char *err = nullptr;                                  // why the input is no export or cannot be read
-  unsigned long errline = 0;                                  // where
-  std::vector<std::pair<unsigned long, const char *>> skips;  // lines skipped, reported at the end
-  bool halt = false;                                          // nothing more is read
-  bool haskey = false;                                        // this export has had a key line
-  DWORD key = MRNONE;                                         // where values go; MRNONE when nowhere
-  std::u16string last;                                        // the key path opened last
-  std::vector<std::pair<size_t, DWORD>> lastkeys;             // where each name in it ends, and its key
-  std::u16string name;                                        // the value name being read
-  std::u16string wide;                                        // a string's text, or 8-bit data decoded
-  std::string data;                                           // the value's data, as it is stored
+  int enc = ENC8;                       // the encoding from pos on
+  bool cr = false;                      // the last line ended with CR: a LF right after belongs to it
+  bool ended = true;                    // the last line had its line end
+  unsigned long line = 0;               // the current line's number
+  std::u16string text{};                // the current line, decoded, without its line end
+  const cpage *cp = nullptr;            // the code page 8-bit text is decoded with
+  bool used8 = false;                   // some 8-bit text was decoded with cp
+  const char *err = nullptr;            // why the input is no export or cannot be read
+  unsigned long errline = 0;            // where
+  std::vector<std::pair<unsigned long, const char *>> skips{};  // lines skipped, reported at the end
+  bool halt = false;                                            // nothing more is read
+  bool haskey = false;                                          // this export has had a key line
+  DWORD key = MRNONE;                                           // where values go; MRNONE when nowhere
+  std::u16string last{};                                        // the key path opened last
+  std::vector<std::pair<size_t, DWORD>> lastkeys{};             // where each name in it ends, and its key
+  std::u16string name{};                                        // the value name being read
+  std::u16string wide{};                                        // a string's text, or 8-bit data decoded
+  std::string data{};                                           // the value's data, as it is stored
 };
 
 bool fail(reader &r, unsigned long line, const char *msg) {
@@ -84,8 +75,6 @@ bool fail(reader &r, unsigned long line, const char *msg) {
 void skipped(reader &r, unsigned long line, const char *what) {
   r.skips.emplace_back(line, what);
 }
-
-// Input.
 
 // The code page 8-bit text is read in when the registry's ACP is acp.
 const cpage *codepage(unsigned acp) {
@@ -116,11 +105,6 @@ bool more(reader &r) {
   return got > 0;
 }
 
-void ahead(reader &r, size_t want) {
-  while (r.len - r.pos < want && more(r)) {
-  }
-}
-
 // The length of the byte-order mark at s, setting *enc; 0 when there is none.
 size_t mark(const unsigned char *s, size_t n, int *enc) {
   bool utf16 = n >= 2 && s[0] == 0xff && s[1] == 0xfe, utf8 = n >= 3 && memcmp(s, "\xef\xbb\xbf", 3) == 0;
@@ -138,10 +122,10 @@ bool rawheader(const unsigned char *s, size_t n) {
   return n - i >= k && memcmp(s + i, h, k) == 0;
 }
 
-// At a line start: finishes a CR LF, then looks for a byte-order mark or an
-// 8-bit header line, either of which starts another export.
+// Finishes a CR LF; a byte-order mark or an 8-bit header line here starts another export.
 void linestart(reader &r) {
-  ahead(r, LOOKAHEAD);
+  while (r.len - r.pos < LOOKAHEAD && more(r)) {
+  }
   size_t w = r.enc == ENCUTF16 ? 2 : 1;
   const unsigned char *s = r.base + r.pos;
   if (r.cr && r.len - r.pos >= w && s[0] == '\n' && (w == 1 || s[1] == 0)) {
@@ -183,21 +167,7 @@ size_t linestop(const reader &r, size_t from) {
   return from;
 }
 
-void decode(reader &r, const unsigned char *s, size_t n) {
-  std::u16string &t = r.text;
-  if (r.enc == ENCUTF16) {
-    t.resize(n / 2);
-    memcpy(t.data(), s, n);
-  } else if (r.enc == ENCUTF8) {
-    t = utf8to16(std::string_view((const char *)s, n));
-  } else {
-    t.resize(n);
-    t.resize(cptowide(r.cp, s, n, t.data()));
-    r.used8 = true;
-  }
-}
-
-// Reads the next line into r.text. False at the end of the input.
+// Reads the next line into r.text, decoded. False at the end of the input.
 bool nextline(reader &r) {
   if (r.halt)
     return false;
@@ -217,7 +187,16 @@ bool nextline(reader &r) {
   }
   const unsigned char *s = r.base + r.pos;
   unsigned stop = end ? s[n] : '\n';
-  decode(r, s, n);
+  if (r.enc == ENCUTF16) {
+    r.text.resize(n / 2);
+    memcpy(r.text.data(), s, n);
+  } else if (r.enc == ENCUTF8) {
+    r.text = utf8to16(std::string_view((const char *)s, n));
+  } else {
+    r.text.resize(n);
+    r.text.resize(cptowide(r.cp, s, n, r.text.data()));
+    r.used8 = true;
+  }
   r.pos += end ? n + w : n;
   r.line++;
   r.cr = stop == '\r';
@@ -232,8 +211,6 @@ bool nextline(reader &r) {
   }
   return true;
 }
-
-// Parsing a line.
 
 bool isblank16(char16_t c) {
   return c == ' ' || c == '\t';
@@ -264,7 +241,6 @@ bool tag(u16view s, size_t i, std::string_view t) {
   return s.size() - i >= t.size() && std::equal(t.begin(), t.end(), s.begin() + i);
 }
 
-// Whether the line from i on is a header line.
 bool header(u16view s, size_t i) {
   std::string_view h = i < s.size() && s[i] == 'W' ? HEADER5 : HEADER4;
   return s.size() - i == h.size() && tag(s, i, h);
@@ -326,17 +302,9 @@ size_t number(u16view s, size_t i, uint32_t *v, bool *over) {
   return d == k ? i : d;
 }
 
-// Where a list of hex bytes ends on a line, at i: a backslash that continues
-// it on the next line (setting *more), a comment, or (after a comma) nothing.
-const char *hexend(u16view s, size_t i, bool *more) {
-  i = blanks(s, i);
-  *more = i < s.size() && s[i] == '\\';
-  if (*more)
-    return rest(s, i + 1) ? nullptr : BADEND;
-  return i < s.size() && s[i] == ';' ? nullptr : BADHEX;
-}
-
 // Hex bytes separated by commas, from i, into d. Returns what was expected.
+// After a comma the list may end in a comment, or in a backslash that
+// continues it on the next line (setting *more).
 const char *hexbytes(u16view s, size_t i, std::string &d, bool *more) {
   *more = false;
   while (i < s.size()) {
@@ -344,7 +312,7 @@ const char *hexbytes(u16view s, size_t i, std::string &d, bool *more) {
     bool over;
     size_t e = number(s, i, &v, &over);
     if (e == i)
-      return hexend(s, i, more);
+      break;
     if (over || v > 0xff)
       return BADHEX;
     d += (char)v;
@@ -352,14 +320,18 @@ const char *hexbytes(u16view s, size_t i, std::string &d, bool *more) {
       return rest(s, e) ? nullptr : BADHEX;
     i = e + 1;
   }
-  return nullptr;
+  if (i >= s.size())
+    return nullptr;
+  i = blanks(s, i);
+  *more = i < s.size() && s[i] == '\\';
+  if (*more)
+    return rest(s, i + 1) ? nullptr : "expected end of line or a comment after '\\'";
+  return i < s.size() && s[i] == ';' ? nullptr : BADHEX;
 }
 
 // A value's hex data from i on its line s, and on the lines after while a line
 // ends in a backslash (blank and comment lines pass). Returns what was expected.
 const char *hexdata(reader &r, u16view s, size_t i) {
-  if (i == s.size())
-    return nullptr;
   bool more;
   const char *why = hexbytes(s, i, r.data, &more);
   int enc = r.enc;
@@ -394,74 +366,55 @@ const char *dword(reader &r, u16view s, size_t i) {
   return nullptr;
 }
 
-// A quoted string's data from i: its text and a terminator, in UTF-16LE.
-const char *string(reader &r, u16view s, size_t i) {
-  long e = quoted(s, i, r.wide);
-  if (e == BADESCAPE)
-    return "expected no \\0 in the string";
-  if (e == UNTERMINATED)
-    return "expected '\"' to end the string";
-  if (!rest(s, (size_t)e))
-    return "expected end of line or a comment after the string";
-  r.wide += u'\0';
-  putwide(r.data, r.wide);
-  return nullptr;
-}
-
-// hex(type): the type in hex, at most ffffffff, as regedit reads it (no
-// 0x right after the parenthesis). Returns the index after the colon, or 0.
-size_t hextype(u16view s, size_t i, DWORD *type) {
-  if (i == s.size() || (i + 1 < s.size() && (s[i + 1] | 0x20) == 'x'))
-    return 0;
-  uint32_t v;
-  bool over;
-  size_t e = number(s, i, &v, &over);
-  if (over || e + 1 >= s.size() || s[e] != ')' || s[e + 1] != ':')
-    return 0;
-  *type = v;
-  return e + 2;
-}
-
-// Text-typed hex data of an 8-bit export is text in its code page: stored in
-// UTF-16 as RegSetValueExA stores it, no terminator added. From a UTF-16 or
-// UTF-8 export it is UTF-16LE already, kept as recorded.
-void astext(reader &r, DWORD type) {
-  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
-    return;
-  r.wide.resize(r.data.size());
-  r.wide.resize(cptowide(r.cp, (const unsigned char *)r.data.data(), r.data.size(), r.wide.data()));
-  r.used8 = true;
-  r.data.clear();
-  putwide(r.data, r.wide);
-}
-
-// A value's data from i on its line s into r.data, and its type.
+// A value's data from i on its line s into r.data, as it is stored, and its type.
 const char *data(reader &r, u16view s, size_t i, DWORD *type) {
   int enc = r.enc;  // this line's, before continuation lines are read
   r.data.clear();
   if (i < s.size() && s[i] == '"') {
     *type = REG_SZ;
-    return string(r, s, i + 1);
+    long e = quoted(s, i + 1, r.wide);
+    if (e == BADESCAPE)
+      return "expected no \\0 in the string";
+    if (e == UNTERMINATED)
+      return "expected '\"' to end the string";
+    if (!rest(s, (size_t)e))
+      return "expected end of line or a comment after the string";
+    r.wide += u'\0';
+    putwide(r.data, r.wide);
+    return nullptr;
   }
   if (tag(s, i, "dword:")) {
     *type = REG_DWORD;
     return dword(r, s, i + 6);
   }
-  size_t k;
+  size_t k = i + 4;
   if (tag(s, i, "hex:")) {
     *type = REG_BINARY;
-    k = i + 4;
   } else if (tag(s, i, "hex(")) {
-    k = hextype(s, i + 4, type);
-    if (!k)
+    // The type in hex, at most ffffffff; regedit takes no 0x right after the '('.
+    uint32_t v;
+    bool over;
+    bool x = k + 1 < s.size() && (s[k + 1] | 0x20) == 'x';
+    k = number(s, k, &v, &over);
+    if (x || over || k + 1 >= s.size() || s[k] != ')' || s[k + 1] != ':')
       return "expected hex(type): with the type in hex, at most ffffffff";
+    *type = v;
+    k += 2;
   } else {
     return "expected \"string\", dword:, hex: or hex(type): after '='";
   }
   const char *why = hexdata(r, s, k);
-  if (!why && enc == ENC8)
-    astext(r, *type);
-  return why;
+  // Text-typed hex data of an 8-bit export is text in its code page: stored
+  // in UTF-16 as RegSetValueExA stores it, no terminator added. From a UTF-16
+  // or UTF-8 export it is UTF-16LE already, kept as recorded.
+  if (why || enc != ENC8 || (*type != REG_SZ && *type != REG_EXPAND_SZ && *type != REG_MULTI_SZ))
+    return why;
+  r.wide.resize(r.data.size());
+  r.wide.resize(cptowide(r.cp, (const unsigned char *)r.data.data(), r.data.size(), r.wide.data()));
+  r.used8 = true;
+  r.data.clear();
+  putwide(r.data, r.wide);
+  return nullptr;
 }
 
 // A value line, from i (after the '"' of its name, or after '@').
@@ -504,11 +457,10 @@ void value(reader &r, size_t i, bool dflt) {
     mrsetvalue(r.key, r.name, type, r.data.data(), r.data.size());
 }
 
-// The key that the names of path from k on (k at a backslash, or at the end)
-// lead to from id, created when create is set; MRNONE when one is missing.
-// Empty names, as a doubled or a trailing backslash makes, are passed over.
-// It starts from the key of the last name the path shares with the path
-// walked last: most key lines name a child or a sibling of the one before.
+// The key the names of path from k on (k at a backslash, or at the end) lead
+// to from id, created when create is set; MRNONE when one is missing. Empty
+// names are passed over. It starts from the last key the path shares with the
+// path walked last, as most key lines name a child or sibling of the one before.
 DWORD walk(reader &r, DWORD id, u16view path, size_t k, bool create) {
   size_t same = std::mismatch(path.begin(), path.end(), r.last.begin(), r.last.end()).first - path.begin();
   size_t n = 0;  // names shared
@@ -533,36 +485,33 @@ DWORD walk(reader &r, DWORD id, u16view path, size_t k, bool create) {
   return id;
 }
 
-// Opens (creating) the key a path names as the one values go to.
-void openkey(reader &r, u16view path) {
+// Opens (creating) the key a path names as the one values go to, or deletes
+// it if it is there. A deleted path starting with an H but no root ends the
+// import, as it ends regedit's; another deletes nothing.
+void openkey(reader &r, u16view path, bool del) {
   r.key = MRNONE;
-  size_t k = path.find(u'\\');
-  int root = rootbyname(path.substr(0, k));
-  if (root < 0)
-    return skipped(r, r.line, "expected a root key such as HKEY_LOCAL_MACHINE");
-  if (k != NPOS && k + 1 < path.size() && path[k + 1] == '\\')
-    return skipped(r, r.line, "expected a key name after the root key's backslash");
-  r.key = walk(r, mrroot(root), path, k, true);
-}
-
-// Deletes the key a path names, if it is there. A path starting with an H but
-// no root ends the import, as it ends regedit's; another deletes nothing.
-void delkey(reader &r, u16view path) {
-  r.key = MRNONE;
-  if (path.empty() || (path[0] != 'H' && path[0] != 'h'))
+  if (del && (path.empty() || (path[0] != 'H' && path[0] != 'h')))
     return;
   size_t k = path.find(u'\\');
   int root = rootbyname(path.substr(0, k));
-  if (root < 0) {
+  if (root < 0 && del) {
     r.halt = true;
     return skipped(
         r, r.line,
         "expected a root key such as HKEY_LOCAL_MACHINE after '[-' (nothing from here on is read)");
   }
-  DWORD id = walk(r, mrroot(root), path, k, false);
-  if (id != MRNONE && id != mrroot(root))
-    mrdelkey(id);
-  r.lastkeys.clear();  // some may be gone
+  if (root < 0)
+    return skipped(r, r.line, "expected a root key such as HKEY_LOCAL_MACHINE");
+  if (del) {
+    DWORD id = walk(r, mrroot(root), path, k, false);
+    if (id != MRNONE && id != mrroot(root))
+      mrdelkey(id);
+    r.lastkeys.clear();  // some may be gone
+  } else if (k != u16view::npos && k + 1 < path.size() && path[k + 1] == '\\') {
+    skipped(r, r.line, "expected a key name after the root key's backslash");
+  } else {
+    r.key = walk(r, mrroot(root), path, k, true);
+  }
 }
 
 // A key line, from i (after its '['). The name runs to the last ']' on the
@@ -572,15 +521,11 @@ void keyline(reader &r, size_t i) {
   if (i < s.size() && isblank16(s[i]))
     return skipped(r, r.line, "expected the key name right after '['");
   size_t end = s.rfind(u']');
-  if (end == NPOS || end < i)
+  if (end == u16view::npos || end < i)
     return skipped(r, r.line, "expected ']' to end the key name");
   bool del = i < end && s[i] == '-';
   r.haskey = true;
-  u16view path = s.substr(i + del, end - i - del);
-  if (del)
-    delkey(r, path);
-  else
-    openkey(r, path);
+  openkey(r, s.substr(i + del, end - i - del), del);
 }
 
 // A line: a key line, a value line, a comment, a blank one, or a header line
@@ -596,8 +541,6 @@ void parseline(reader &r) {
   else if (c != ';' && c != '#' && !header(s, i))
     skipped(r, r.line, "expected a [key] line, a \"name\"= or @= value, or a comment");
 }
-
-// Loading.
 
 // An offline export has ControlSet001 and so on, and Select\Current naming
 // the one in use, but no CurrentControlSet: link it as a live system has it.
@@ -637,7 +580,8 @@ bool parse(reader &r) {
 // Loads the input; when its first export is 8-bit, all of it is in memory,
 // to be read again if it names another code page than it was read in.
 void load(reader &r) {
-  ahead(r, 3);
+  while (r.len - r.pos < 3 && more(r)) {
+  }
   int enc = ENC8;
   r.again = mark(r.base + r.pos, r.len - r.pos, &enc) == 0;
   while (r.again && more(r)) {
@@ -649,13 +593,7 @@ void load(reader &r) {
   if (!r.again || !r.used8 || acp == r.cp)
     return;
   // From the first byte again, over an empty registry.
-  reader second;
-  second.buf = std::move(r.buf);
-  second.base = r.base;
-  second.len = r.len;
-  second.again = true;
-  second.cp = acp;
-  r = std::move(second);
+  r = reader{.buf = std::move(r.buf), .again = true, .base = r.base, .len = r.len, .cp = acp};
   mrclear();
   parse(r);
 }
@@ -684,9 +622,7 @@ int run(reader &r, regskipfn skip, void *ctx, unsigned long *line, char *msg, si
 }  // namespace
 
 int regloadfile(FILE *in, unsigned long *line, char *msg, size_t msgsize, regskipfn skip, void *ctx) {
-  reader r;
-  r.f = in;
-  r.eof = !in;
+  reader r{.f = in, .eof = !in};
   if (!in)
     fail(r, 1, "could not read the input");
   return run(r, skip, ctx, line, msg, msgsize);
@@ -694,8 +630,6 @@ int regloadfile(FILE *in, unsigned long *line, char *msg, size_t msgsize, regski
 
 int regloadmem(const void *data, size_t size, unsigned long *line, char *msg, size_t msgsize, regskipfn skip,
                void *ctx) {
-  reader r;
-  r.base = (const unsigned char *)data;
-  r.len = size;
+  reader r{.base = (const unsigned char *)data, .len = size};
   return run(r, skip, ctx, line, msg, msgsize);
 }
