@@ -4,18 +4,19 @@
 #include "regcalls.h"
 
 #include <cstring>
+#include <string>
 
 #include "memreg.h"
 #include "regtext.h"
 
 namespace {
 
-const int MAXFAULTS = 16;        // path faults a test may set at once
-const DWORD MAXMASKS = 1 << 16;  // opens whose access masks are kept
+const int MAXFAULTS = 16;     // path faults a test may set at once
+const DWORD MAXMASKS = 4096;  // opens whose access masks are kept (a test's run makes a few dozen)
 
 struct pathfault {
   int op;
-  char path[MRPATHMAX + 1];  // UTF-8, below HKLM
+  std::string path;  // UTF-8, below HKLM
   LONG code;
 };
 
@@ -54,7 +55,7 @@ bool pathfaults(int op, HKEY key, const char *name, LONG *code) {
   memcpy(t.full + len, name, n);
   t.full[len + n] = 0;
   for (int f = 0; f < t.nfaults; f++)
-    if (t.faults[f].op == op && samepath(t.faults[f].path, t.full)) {
+    if (t.faults[f].op == op && samepath(t.faults[f].path.c_str(), t.full)) {
       *code = t.faults[f].code;
       return true;
     }
@@ -77,7 +78,7 @@ bool intercept(int op, HKEY key, DWORD index, const char *name, LONG *code) {
 }  // namespace
 
 void regcallsreset(void) {
-  memset(&trace(), 0, sizeof(calltrace));
+  trace() = calltrace{};
 }
 
 void mrfault(int op, DWORD nth, LONG code) {
@@ -90,7 +91,7 @@ void mrfaultpath(int op, const char *path, LONG code) {
   if (t.nfaults == MAXFAULTS || strlen(path) > (size_t)MRPATHMAX)
     return;
   t.faults[t.nfaults].op = op;
-  strcpy(t.faults[t.nfaults].path, path);
+  t.faults[t.nfaults].path = path;
   t.faults[t.nfaults].code = code;
   t.nfaults++;
 }
