@@ -4,7 +4,6 @@
 #include "regcalls.h"
 
 #include <cstring>
-#include <string>
 
 #include "memreg.h"
 #include "regtext.h"
@@ -16,7 +15,7 @@ const DWORD MAXMASKS = 4096;  // opens whose access masks are kept (a test's run
 
 struct pathfault {
   int op;
-  std::string path;  // UTF-8, below HKLM
+  char path[256];  // UTF-8, below HKLM: those of a test's registry are short
   LONG code;
 };
 
@@ -55,7 +54,7 @@ bool pathfaults(int op, HKEY key, const char *name, LONG *code) {
   memcpy(t.full + len, name, n);
   t.full[len + n] = 0;
   for (int f = 0; f < t.nfaults; f++)
-    if (t.faults[f].op == op && samepath(t.faults[f].path.c_str(), t.full)) {
+    if (t.faults[f].op == op && samepath(t.faults[f].path, t.full)) {
       *code = t.faults[f].code;
       return true;
     }
@@ -78,7 +77,7 @@ bool intercept(int op, HKEY key, DWORD index, const char *name, LONG *code) {
 }  // namespace
 
 void regcallsreset(void) {
-  trace() = calltrace{};
+  memset(&trace(), 0, sizeof(calltrace));
 }
 
 void mrfault(int op, DWORD nth, LONG code) {
@@ -88,10 +87,10 @@ void mrfault(int op, DWORD nth, LONG code) {
 
 void mrfaultpath(int op, const char *path, LONG code) {
   calltrace &t = trace();
-  if (t.nfaults == MAXFAULTS || strlen(path) > (size_t)MRPATHMAX)
+  if (t.nfaults == MAXFAULTS || strlen(path) >= sizeof t.faults[0].path)
     return;
   t.faults[t.nfaults].op = op;
-  t.faults[t.nfaults].path = path;
+  strcpy(t.faults[t.nfaults].path, path);
   t.faults[t.nfaults].code = code;
   t.nfaults++;
 }
