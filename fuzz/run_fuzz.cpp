@@ -352,7 +352,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
         std::string d = data(in);
         if (what & 4)
           d += '\0';
-        mrsetvalue(mrpath(k.c_str()), n.data(), n.size(), type, d.data(), d.size());
+        mrsetvalue(mrpath(k.c_str()), utf8to16(n), type, d.data(), d.size());
         break;
       }
       case 2: {

@@ -1,8 +1,10 @@
 @echo off
 rem Writes the registry keys that comserial reads into one export file, for
-rem the Linux build of comserial to read on another machine:
+rem comserial to read on another machine: comserial.html, the page beside
+rem this file, in any web browser, or the Linux build:
 rem
-rem   collect.cmd [FILE]       then, on Linux:  comserial < FILE
+rem   collect.cmd [FILE]       then open comserial.html and choose FILE,
+rem                            or on Linux:  comserial < FILE
 rem
 rem Without FILE it writes comserial-<computer name>.reg on the desktop (or,
 rem without one, in the user's profile folder) and waits for a key press, so
@@ -36,7 +38,9 @@ rd /s /q "%work%"
 
 echo.
 echo The registry keys are in "%out%"
-echo Copy that file to the Linux machine and run:  comserial ^< FILE
+echo To read it without Linux, open comserial.html (beside collect.cmd) in a
+echo web browser and choose that file: it shows what comserial.exe prints here.
+echo On Linux:  comserial ^< FILE
 if "%~1"=="" pause
 exit /b 0
 

@@ -27,7 +27,7 @@ void roots(void) {
 }
 
 void value(const std::string &path, const std::string &name, DWORD type, const std::string &data) {
-  mrsetvalue(mrpath(path.c_str()), name.data(), name.size(), type, data.data(), data.size());
+  mrdata(path.c_str(), name.c_str(), type, data.data(), data.size());
 }
 
 std::string valuedump(const std::string &name, const std::string &data) {

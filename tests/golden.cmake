@@ -2,7 +2,11 @@
 # (debug mode) and once with one, comparing standard output byte for byte and
 # the exit status with what the case expects.
 #
-#   cmake -DTOOL=<comserial> -DCASE=<dir/NAME> -DOUTDIR=<dir> [-DWRAP=<valgrind ...>] -P golden.cmake
+#   cmake -DTOOL=<comserial> -DCASE=<dir/NAME> -DOUTDIR=<dir> [-DWRAP=<valgrind ...>] [-DSAMEERR=<comserial>] -P golden.cmake
+#
+# SAMEERR names the native build for another build of the tool (the web
+# build under node): standard error, the skipped-line reports and notes that
+# only these builds print, must then be the same as that build's.
 #
 # A case is NAME.reg, NAME.debug.out, NAME.quiet.out and NAME.exit, which
 # holds the two exit statuses, debug first.
@@ -40,6 +44,13 @@ foreach(mode debug quiet)
   if(NOT rc STREQUAL want)
     message(SEND_ERROR "${mode}: exit status ${rc}, expected ${want}\n${err}")
     set(failed TRUE)
+  endif()
+  if(SAMEERR)
+    execute_process(COMMAND "${SAMEERR}" ${args} INPUT_FILE "${CASE}.reg" OUTPUT_QUIET ERROR_VARIABLE nativeerr)
+    if(NOT err STREQUAL nativeerr)
+      message(SEND_ERROR "${mode}: standard error differs from the native build's:\n${err}\n-- native:\n${nativeerr}")
+      set(failed TRUE)
+    endif()
   endif()
 endforeach()
 if(failed)

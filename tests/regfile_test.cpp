@@ -1,6 +1,6 @@
 // The export reader: grammar, encodings, line ends, errors with their line
-// numbers, concatenated exports, deletes, the CurrentControlSet link, and
-// input that straddles the reader's chunks.
+// numbers, concatenated exports, the code page of 8-bit text, deletes, the
+// CurrentControlSet link, and input that straddles the reader's chunks.
 #include "regfile.h"
 
 #include <fcntl.h>
@@ -63,6 +63,21 @@ std::string u16(const std::string &s) {
 const std::string BOM16 = "\xff\xfe";
 const std::string BOM8 = "\xef\xbb\xbf";
 
+std::string part16(const std::string &body) {
+  return BOM16 + u16("Windows Registry Editor Version 5.00\r\n\r\n" + body + "\r\n");
+}
+std::string part8(const std::string &body) {
+  return "REGEDIT4\r\n\r\n" + body + "\r\n";
+}
+std::string partutf8(const std::string &body) {
+  return BOM8 + "Windows Registry Editor Version 5.00\r\n\r\n" + body + "\r\n";
+}
+
+std::string x16(const std::string &body) {
+  return BOM16 +
+         u16("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\r\n" + body);
+}
+
 struct loaded {
   int rc;
   unsigned long line;
@@ -80,6 +95,29 @@ loaded load(const std::string &text) {
   char msg[200] = "";
   l.rc = regloadmem(text.data(), text.size(), &l.line, msg, sizeof msg, collect, &l.skips);
   l.msg = msg;
+  return l;
+}
+
+FILE *memfile(const std::string &s) {
+  FILE *f = tmpfile();
+  if (f) {
+    fwrite(s.data(), 1, s.size(), f);
+    rewind(f);
+  }
+  return f;
+}
+
+// The same as load, from a file.
+loaded loadfile(const std::string &text) {
+  mrclear();
+  loaded l = {-1, 0, "no file", {}};
+  FILE *f = memfile(text);
+  if (!f)
+    return l;
+  char msg[200] = "";
+  l.rc = regloadfile(f, &l.line, msg, sizeof msg, collect, &l.skips);
+  l.msg = msg;
+  fclose(f);
   return l;
 }
 
@@ -327,6 +365,35 @@ TEST(Skipped, LinesCountOverContinuationsAndLineEnds) {
   EXPECT_EQ(query("SOFTWARE\\T", "a").data, "\x01\x02\x03"s);
 }
 
+// A UTF-16 export cut short leaves an odd byte: reported on the line it
+// ends, from memory and from a file alike.
+TEST(Skipped, OddLastByteOfUtf16) {
+  const char odd[] = "expected two bytes to each UTF-16 character (the odd last byte is not read)";
+  struct row {
+    const char *name;
+    std::string text;
+    std::vector<std::string> skips;
+    bool afound;
+  } rows[] = {
+      {"AfterTheLastLineEnd", x16("\"a\"=\"x\"\r\n") + "\x41", {"5: "s + odd}, true},
+      {"OnALastLineWithoutItsEnd", x16("\"a\"=\"x\"") + "\x41", {"4: "s + odd}, true},
+      {"CuttingAString",
+       x16("\"a\"=\"x") + "\"",
+       {"4: expected '\"' to end the string", "4: "s + odd},
+       false},
+      {"OnTheHeaderLine", BOM16 + u16("REGEDIT4") + "\x41", {"1: "s + odd}, false},
+  };
+  for (const row &r : rows) {
+    for (int file = 0; file < 2; file++) {
+      SCOPED_TRACE(std::string(r.name) + (file ? " from a file" : ""));
+      loaded l = file ? loadfile(r.text) : load(r.text);
+      ASSERT_EQ(l.rc, 0) << "line " << l.line << ": " << l.msg;
+      EXPECT_EQ(l.skips, r.skips);
+      EXPECT_EQ(query("SOFTWARE\\T", "a").found, r.afound);
+    }
+  }
+}
+
 TEST(Skipped, ValuesBeforeAnyKey) {
   loaded l = load("REGEDIT4\r\n\"a\"=\"x\"\r\n@=dword:1\r\n");
   EXPECT_EQ(l.rc, 0);
@@ -456,11 +523,6 @@ TEST_P(Text, ComesBackInTheCodePageOrAsItsBytes) {
   EXPECT_EQ(g.data, c.data);
 }
 
-std::string x16(const std::string &body) {
-  return BOM16 +
-         u16("Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\r\n" + body);
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Encodings, Text,
     testing::Values(
@@ -485,8 +547,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "SOFTWARE\\T", "a", REG_SZ, "?A?"},
         textcase{"Utf16UnpairedSurrogateInStringAsDefault", x16("\"a\"=\"") + "\x3d\xd8"s + u16("x\"\r\n"),
                  "SOFTWARE\\T", "a", REG_SZ, "?x\0"s},
-        textcase{"Utf16OddByteAtTheEndIsNoText", x16("\"a\"=\"x\"\r\n") + "\x41"s, "SOFTWARE\\T", "a", REG_SZ,
-                 "x\0"s},
         textcase{"Utf16BinaryHexUntouched", x16("\"a\"=hex:41,00\r\n"), "SOFTWARE\\T", "a", REG_BINARY,
                  "A\0"s},
         textcase{"Utf16LinkHexUntouched", x16("\"a\"=hex(6):41,00\r\n"), "SOFTWARE\\T", "a", REG_LINK,
@@ -501,18 +561,61 @@ INSTANTIATE_TEST_SUITE_P(
                  "SOFTWARE\\T", "a", REG_MULTI_SZ, "\xe9\0\0"s}),
     [](const testing::TestParamInfo<textcase> &i) { return std::string(i.param.name); });
 
-// An 8-bit export is in the machine's code page already: its bytes pass as
-// they are, and its names match as that code page's characters (lower-case
-// Cyrillic here opens the upper-case key).
-TEST(EightBit, NamesMatchInTheirCodePage) {
-  loaded l = load(
-      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n"
-      "\"ACP\"=\"1251\"\r\n[HKEY_LOCAL_MACHINE\\S\\\xcf\xd0]\r\n\"\xc8\"=\"\xc6\"\r\n");
-  ASSERT_EQ(l.rc, 0) << "line " << l.line << ": " << l.msg;
-  mrready();
-  got g = query("S\\\xef\xf0", "\xe8");
-  EXPECT_TRUE(g.found);
-  EXPECT_EQ(g.data, "\xc6\0"s);
+// An 8-bit export is in the machine's code page already, the one its ACP
+// names: its bytes pass as they are, and its names match as that code
+// page's characters (lower-case Cyrillic opens the upper-case key). The
+// text is read in that code page wherever the ACP comes: an export read in
+// another first is read again, once (its skipped line is reported once);
+// after a UTF-16 export, in the code page named so far.
+TEST(EightBit, ReadInTheCodePageTheExportNames) {
+  auto acp = [](const std::string &cp) {
+    return "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n\"ACP\"=\"" + cp +
+           "\"";
+  };
+  const std::string acp1251 = acp("1251");
+  const std::string cyr = "[HKEY_LOCAL_MACHINE\\S\\\xcf\xd0]\r\n\"\xc8\"=\"\xc6\"\r\n\"bad\"=dword:x";
+  const std::string sk = "expected 1 to 8 hex digits after 'dword:'";
+  struct row {
+    const char *name;
+    std::string text;
+    const char *key, *value;
+    std::string data;
+    std::vector<std::string> skips;
+  } rows[] = {
+      {"NamedFirst", part8(acp1251 + "\r\n" + cyr), "S\\\xef\xf0", "\xe8", "\xc6\0"s, {"7: " + sk}},
+      {"NamedLast", part8(cyr + "\r\n" + acp1251), "S\\\xef\xf0", "\xe8", "\xc6\0"s, {"5: " + sk}},
+      {"NamedInALaterUtf16Export",
+       part8(cyr) + part16(acp1251),
+       "S\\\xef\xf0",
+       "\xe8",
+       "\xc6\0"s,
+       {"5: " + sk}},
+      {"NamedInAnEarlierUtf16Export",
+       part16(acp1251) + part8(cyr),
+       "S\\\xef\xf0",
+       "\xe8",
+       "\xc6\0"s,
+       {"9: " + sk}},
+      // A second byte that is a backslash, in a name and before a closing quote.
+      {"DoubleByte",
+       part8("[HKEY_LOCAL_MACHINE\\S]\r\n\"\x83\x5c\"=\"\x95\x5c\"\r\n" + acp("932")),
+       "S",
+       "\x83\x5c",
+       "\x95\x5c\0"s,
+       {}},
+  };
+  for (const row &r : rows) {
+    for (int file = 0; file < 2; file++) {
+      SCOPED_TRACE(std::string(r.name) + (file ? " from a file" : ""));
+      loaded l = file ? loadfile(r.text) : load(r.text);
+      ASSERT_EQ(l.rc, 0) << "line " << l.line << ": " << l.msg;
+      EXPECT_EQ(l.skips, r.skips);
+      mrready();
+      got g = query(r.key, r.value);
+      EXPECT_TRUE(g.found);
+      EXPECT_EQ(g.data, r.data);
+    }
+  }
 }
 
 // Concatenated exports: each part has its own header and byte-order mark,
@@ -528,16 +631,6 @@ void PrintTo(const catcase &c, std::ostream *os) {
 }
 
 class Concatenated : public testing::TestWithParam<catcase> {};
-
-std::string part16(const std::string &body) {
-  return BOM16 + u16("Windows Registry Editor Version 5.00\r\n\r\n" + body + "\r\n");
-}
-std::string part8(const std::string &body) {
-  return "REGEDIT4\r\n\r\n" + body + "\r\n";
-}
-std::string partutf8(const std::string &body) {
-  return BOM8 + "Windows Registry Editor Version 5.00\r\n\r\n" + body + "\r\n";
-}
 
 const std::string A =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\T]\r\n\"a\"=\"first\"\r\n\"b\"=hex(2):41,00,00,00\r\n\"c\"=dword:1";
@@ -589,6 +682,35 @@ TEST(Concatenation, LinesCountOnAcrossParts) {
   loaded l = load(part16(A) + part8("[HKEY_LOCAL_MACHINE\\x]\r\n\"a\"=dword:"));
   EXPECT_EQ(l.rc, 0);
   EXPECT_EQ(l.skips, std::vector<std::string>{"10: expected 1 to 8 hex digits after 'dword:'"});
+}
+
+// A later export's values before its first key line go nowhere, as when
+// regedit imports that export on its own; a header line inside one export
+// changes nothing.
+TEST(Concatenation, ValuesBeforeALaterExportsFirstKeyGoNowhere) {
+  const std::string early = "\"x\"=\"early\"\r\n@=dword:1\r\n" + B;  // lines 9 and 10 of the stream
+  const std::vector<std::string> lost = {"9: expected a [key] line before the first value",
+                                         "10: expected a [key] line before the first value"};
+  struct row {
+    const char *name;
+    std::string text;
+    std::vector<std::string> skips;
+  } rows[] = {
+      {"Utf16AfterUtf16", part16(A) + part16(early), lost},
+      {"EightBitAfterUtf16", part16(A) + part8(early), lost},
+      {"Utf8After8Bit", part8(A) + partutf8(early), lost},
+      {"Utf16After8Bit", part8(A) + part16(early), lost},
+      {"HeaderLineInsideAnExport", part16(A + "\r\nWindows Registry Editor Version 5.00\r\n" + early), {}},
+  };
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.name);
+    loaded l = load(r.text);
+    ASSERT_EQ(l.rc, 0) << "line " << l.line << ": " << l.msg;
+    EXPECT_EQ(l.skips, r.skips);
+    EXPECT_EQ(query("SOFTWARE\\T", "x").found, r.skips.empty());
+    EXPECT_EQ(query("SOFTWARE\\T", "").found, r.skips.empty());
+    EXPECT_EQ(query("SOFTWARE\\T", "a").data, "second\0"s);
+  }
 }
 
 TEST(Concatenation, SeparateLoadsMerge) {
@@ -707,6 +829,51 @@ TEST(Keys, DefaultValueDelete) {
   EXPECT_TRUE(query("A", "b").found);
 }
 
+// Each key under HKLM, and its value v, in enumeration order.
+void tree(const std::string &path, std::vector<std::string> &out) {
+  for (const std::string &k : subkeys(path.c_str())) {
+    std::string p = path.empty() ? k : path + "\\" + k;
+    got v = query(p.c_str(), "v");
+    out.push_back(p + "=" + v.data);
+    tree(p, out);
+  }
+}
+
+// A key line opens its key from the keys of the names it shares with the
+// key line before it; each line loaded on its own has none before it, and
+// must give the same registry.
+TEST(Keys, OpenedAsWhenLoadedOneByOne) {
+  const char *const lines[] = {
+      "A\\B\\C", "A\\B\\D", "A\\B",    "A\\B\\C\\E", "A\\BC", "A\\B", "a\\b\\F", "A\\\\B\\G",
+      "A\\B\\",  "-A\\B",   "A\\B\\C", "A\\B\\C\\E", "X",     "",     "A",
+  };
+  std::string all = "REGEDIT4\r\n";
+  std::vector<std::string> one;
+  for (size_t i = 0; i < std::size(lines); i++) {
+    std::string root = lines[i][0] == '-' ? "[-HKEY_LOCAL_MACHINE\\" : "[HKEY_LOCAL_MACHINE\\";
+    std::string key = root + (lines[i][0] == '-' ? lines[i] + 1 : lines[i]) + "]\r\n";
+    if (!*lines[i])
+      key = "[HKEY_LOCAL_MACHINE]\r\n";
+    std::string value = "\"v\"=\"" + std::to_string(i) + "\"\r\n";
+    all += key + value;
+    one.push_back("REGEDIT4\r\n" + key + value);
+  }
+  ASSERT_EQ(load(all).rc, 0);
+  std::vector<std::string> together;
+  tree("", together);
+  mrclear();
+  for (const std::string &t : one) {
+    unsigned long line;
+    char msg[100];
+    ASSERT_EQ(regloadmem(t.data(), t.size(), &line, msg, sizeof msg), 0) << t;
+  }
+  std::vector<std::string> apart;
+  tree("", apart);
+  EXPECT_EQ(together, apart);
+  EXPECT_EQ(together, (std::vector<std::string>{"A=14\0"s, "A\\B="s, "A\\B\\C=10\0"s, "A\\B\\C\\E=11\0"s,
+                                                "A\\BC=4\0"s, "X=12\0"s}));
+}
+
 TEST(Keys, DeepPathLoads) {
   std::string path = "HKEY_LOCAL_MACHINE";
   for (int i = 0; i < 2000; i++)
@@ -715,13 +882,13 @@ TEST(Keys, DeepPathLoads) {
   ASSERT_EQ(l.rc, 0) << l.msg;
   DWORD k = mrroot(MRHKLM);
   for (int i = 0; i < 2000 && k != MRNONE; i++)
-    k = mrfind(k, "K", 1);
+    k = mrfind(k, u"K");
   ASSERT_NE(k, MRNONE);
   DWORD type;
   const char *data;
   size_t size;
-  EXPECT_EQ(mrgetvalue(k, "v", 1, &type, &data, &size), 0);
-  EXPECT_NE(mrfind(k, "z", 1), MRNONE);
+  EXPECT_EQ(mrgetvalue(k, u"v", &type, &data, &size), 0);
+  EXPECT_NE(mrfind(k, u"z"), MRNONE);
 }
 
 // CurrentControlSet, linked to the control set that Select\Current names
@@ -814,15 +981,6 @@ TEST(Load, MessageIsCutToItsBuffer) {
 // Streaming: a file is read in 64 KiB chunks. The first chunk ends T bytes
 // before a run of long lines, so over the rows it splits every position of
 // such a line: surrogate pairs, CR from LF, a hex byte's digits.
-
-FILE *memfile(const std::string &s) {
-  FILE *f = tmpfile();
-  if (f) {
-    fwrite(s.data(), 1, s.size(), f);
-    rewind(f);
-  }
-  return f;
-}
 
 TEST(Stream, ChunkBoundariesFallAnywhere) {
   std::string emoji;
@@ -934,6 +1092,14 @@ TEST(Prepare, LoadsStandardInput) {
        false},
       {"LineSkipped", "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\S]\r\n\"w\"=hex:1,2 3\r\n\"v\"=\"x\"\r\n", 0,
        "comserial: line 3: expected hex bytes (00 to ff) separated by commas; skipped\n", true},
+      {"OddLastByte", BOM16 + u16("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\S]\r\n\"v\"=\"x\"\r\n") + "\x41", 0,
+       "comserial: line 4: expected two bytes to each UTF-16 character (the odd last byte is not read); "
+       "skipped\n",
+       true},
+      {"ReadAgainInItsCodePage",
+       "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\S]\r\n\"w\"=hex:1,2 3\r\n\"v\"=\"x\"\r\n"
+       "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Nls\\CodePage]\r\n\"ACP\"=\"1251\"\r\n",
+       0, "comserial: line 3: expected hex bytes (00 to ff) separated by commas; skipped\n", true},
       {"NotAnExport", "REGEDIT4 \r\n[HKEY_LOCAL_MACHINE\\S]\r\n\"v\"=\"x\"\r\n", 2,
        "comserial: line 1: expected 'Windows Registry Editor Version 5.00' or 'REGEDIT4'\n", false},
   };

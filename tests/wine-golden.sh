@@ -29,6 +29,9 @@
 # gives 1252, ru_RU.UTF-8 1251, ja_JP.UTF-8 932). Without it they run in the
 # environment's own.
 #
+# A case whose export is several concatenated (NAME.parts) has regedit load
+# each of them from a file of its own, as the tool's user would import them.
+#
 # HARDWARE is rebuilt each time a wineserver starts and lost when it ends, so
 # every step runs in one persistent wineserver. A case that Wine cannot
 # express has a NAME.nativeonly file saying why; it is skipped (status 77).
@@ -153,6 +156,23 @@ exportkeys() {
   done
 }
 
+# Names the files regedit loads for a case: NAME.reg, or with NAME.parts (the
+# byte offsets where its later exports start) the exports it concatenates,
+# each cut out into its own file in dir, as regedit reads one per file.
+splitparts() {
+  local case=$1 dir=$2 from=0 i=1 at
+  if [ ! -f "$case.parts" ]; then
+    echo "$case.reg"
+    return
+  fi
+  for at in $(cat "$case.parts") $(stat -c %s "$case.reg"); do
+    tail -c +$((from + 1)) "$case.reg" | head -c $((at - from)) >"$dir/part$i.reg"
+    echo "$dir/part$i.reg"
+    from=$at
+    i=$((i + 1))
+  done
+}
+
 runcase() {
   local exe=$1 case=$2 outdir=$3
   local name
@@ -204,7 +224,11 @@ runcase() {
     fi
   fi
   printf 'Windows Registry Editor Version 5.00\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS]\r\n\r\n[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\FTDIBUS]\r\n' >"$work/clean.reg"
-  if ! "${locale[@]}" "$wine" regedit /s "$(winpath "$work/clean.reg")" "$(winpath "$case.reg")" </dev/null >>"$log" 2>&1; then
+  local regs=() f
+  for f in $(splitparts "$case" "$work"); do
+    regs+=("$(winpath "$f")")
+  done
+  if ! "${locale[@]}" "$wine" regedit /s "$(winpath "$work/clean.reg")" "${regs[@]}" </dev/null >>"$log" 2>&1; then
     cat "$log"
     echo "regedit could not load $case.reg" >&2
     return 1

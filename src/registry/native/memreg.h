@@ -1,21 +1,21 @@
 // The in-memory registry behind the native build's registry calls: how the
 // export reader and the tests fill it, break it and look into it.
 //
-// Keys and values are matched case-insensitively (by Windows' upper case)
-// and keep their spelling. Subkeys enumerate sorted by their upper-cased
-// names, as Windows keeps them; values enumerate in the order they were
-// created, and setting an existing value keeps its place.
-//
-// Names and string data are handed in as UTF-8 or, after mrtextform(MRACP),
-// as 8-bit text in the machine's code page; the calls hand them over in the
-// code page named by the registry's own ACP value (see mrready). Other data
-// is stored exactly as the "A" calls hand it back.
+// It keeps what Windows keeps: names in UTF-16, matched without case by
+// Windows' upper case and keeping their spelling; value data as bytes, the
+// string types (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) in UTF-16LE. The "A"
+// calls hand names and string data over in the machine's ANSI code page,
+// the ACP value of HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage (1252
+// without it). Subkeys enumerate sorted by their upper-cased names, as
+// Windows keeps them; values in the order they were created, and setting an
+// existing value keeps its place.
 //
 // Filling the registry allocates; the five calls never do. Open handles come
 // from a fixed table of MRHANDLES entries.
 #pragma once
 
 #include <cstddef>
+#include <string_view>
 
 #include "registry.h"
 #include "regtext.h"
@@ -27,45 +27,39 @@ const int MRHANDLES = 256;
 const int MRPATHMAX = 8191;   // longest path RegOpenKeyExA accepts
 const int MRNAMEMAX = 16383;  // longest value name
 
-enum { MRUTF8, MRACP };
-
 // Empties the registry and resets handles, faults and counters.
 void mrclear(void);
 
-// What a loader may know of the text it hands to mrkey and mrsetvalue: the
-// name, or the string data, is all ASCII. Text so marked is stored without
-// being looked at again; other text is looked at as it is stored.
-enum { MRNAMEASCII = 1, MRDATAASCII = 2 };
-
 // Key ids. Roots exist from mrclear on; mrkey finds or creates a child.
 DWORD mrroot(int root);
-DWORD mrkey(DWORD parent, const char *name, size_t len, int ascii = 0);
-DWORD mrfind(DWORD parent, const char *name, size_t len);
+DWORD mrkey(DWORD parent, std::u16string_view name);
+DWORD mrfind(DWORD parent, std::u16string_view name);
 // Deletes a key and everything below it; roots cannot be deleted.
 void mrdelkey(DWORD key);
 // Makes name under parent a link to target, as CurrentControlSet is on a
 // live system. Opening it, or a path through it, reaches target.
-void mrlink(DWORD parent, const char *name, size_t len, DWORD target);
+void mrlink(DWORD parent, std::u16string_view name, DWORD target);
 
-// Which text names and string data are handed in as from now on (MRUTF8 or
-// MRACP); mrclear sets MRUTF8.
-void mrtextform(int form);
-void mrsetvalue(DWORD key, const char *name, size_t namelen, DWORD type, const void *data, size_t size,
-                int ascii = 0);
-void mrdelvalue(DWORD key, const char *name, size_t namelen);
+// Sets a value; data is stored as Windows stores it (string types in
+// UTF-16LE).
+void mrsetvalue(DWORD key, std::u16string_view name, DWORD type, const void *data, size_t size);
+void mrdelvalue(DWORD key, std::u16string_view name);
 // Looks a value up; returns 0 when found, filling type, data and size.
-int mrgetvalue(DWORD key, const char *name, size_t namelen, DWORD *type, const char **data, size_t *size);
+int mrgetvalue(DWORD key, std::u16string_view name, DWORD *type, const char **data, size_t *size);
 
-// Converts text to the machine's ANSI code page, value ACP of
-// HKLM\SYSTEM\CurrentControlSet\Control\Nls\CodePage (1252 without it),
-// and lays out the enumeration order. The calls do it themselves after a
-// change, but that allocates: loaders call this once they are done. Returns
-// 0, or -1 when that code page is not supported (1252 is used); *acp, when
-// asked, tells the ACP (0 when it is not a number).
+// The ACP value the registry holds now, as a number (0 when it is not one),
+// or CPFALLBACK when there is none.
+unsigned mracp(void);
+// Picks the code page the calls convert with (see mracp) and gets the
+// registry ready for a run, so that the calls allocate nothing. Returns 0,
+// or -1 when that code page is not supported (1252 is used); *acp, when
+// asked, tells the ACP.
 int mrready(unsigned *acp = nullptr);
 
-// Short forms for tests: paths are under HKLM, parents are created; mrdata
-// stores data exactly as the calls will hand it back.
+// Short forms for tests, in UTF-8: paths are under HKLM, parents are
+// created; mrsz stores text as REG_SZ with its terminator, and mrdata
+// stores data of a string type so that the calls hand back exactly those
+// bytes in code page 1252.
 DWORD mrpath(const char *path);
 void mrsz(const char *path, const char *name, const char *text);
 void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size);
@@ -85,7 +79,8 @@ DWORD mrmasks(DWORD *masks, DWORD max);  // masks of the opens, in order; return
 // and returns how many there are.
 int mrhandles(HKEY *out, int max);
 // Writes the path, below its root, of the key that an open handle or a root
-// stands for (empty for a root); returns its length, or -1 for any other h.
+// stands for (empty for a root), in UTF-8; returns its length, or -1 for any
+// other h.
 int mrkeypath(HKEY h, char *buf, size_t cap);
 
 // Calls fn at the start of each of the five calls, before a fault can answer

@@ -11,8 +11,11 @@ typedef void (*regskipfn)(unsigned long line, const char *expected, void *ctx);
 
 // Loads a registry export into the in-memory registry (merging over what is
 // there). Lines regedit would skip are skipped, and reported through skip if
-// it is given. Returns 0, or -1 when the input is not a registry export or
-// cannot be read, with *line (1-based) and msg (what was expected) set.
+// it is given, once the load is done. Returns 0, or -1 when the input is not
+// a registry export or cannot be read, with *line (1-based) and msg (what
+// was expected) set. An 8-bit export is read in the code page the registry
+// names (mracp); one that names another is read again, into an emptied
+// registry.
 int regloadfile(FILE *in, unsigned long *line, char *msg, size_t msgsize, regskipfn skip = nullptr,
                 void *ctx = nullptr);
 int regloadmem(const void *data, size_t size, unsigned long *line, char *msg, size_t msgsize,

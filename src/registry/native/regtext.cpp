@@ -1,11 +1,6 @@
 #include "regtext.h"
 
-#include <cstring>
-
 #include "codepage.h"
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 const rootkey rootkeys[MRNROOTS] = {
     {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
@@ -15,45 +10,17 @@ const rootkey rootkeys[MRNROOTS] = {
     {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
 };
 
-// samefold and foldless from a character beyond ASCII on, and foldhash of a
-// name beyond ASCII.
-bool samefoldrest(const char *a, size_t alen, const char *b, size_t blen) {
-  u8units x = {(const unsigned char *)a, (const unsigned char *)a + alen, 0};
-  u8units y = {(const unsigned char *)b, (const unsigned char *)b + blen, 0};
-  for (;;) {
-    int c = u8next(x), d = u8next(y);
-    if (c < 0 || d < 0)
-      return c == d;
-    if (c != d && cpupper((uint16_t)c) != cpupper((uint16_t)d))
-      return false;
-  }
-}
-
-bool foldlessrest(const char *a, size_t alen, const char *b, size_t blen) {
-  u8units x = {(const unsigned char *)a, (const unsigned char *)a + alen, 0};
-  u8units y = {(const unsigned char *)b, (const unsigned char *)b + blen, 0};
-  for (;;) {
-    int c = u8next(x), d = u8next(y);
-    if (c < 0 || d < 0)
-      return c < d;
-    c = cpupper((uint16_t)c);
-    d = cpupper((uint16_t)d);
-    if (c != d)
-      return c < d;
-  }
-}
-
-uint64_t foldhashrest(uint64_t h, const char *s, size_t n) {
-  u8units u = {(const unsigned char *)s, (const unsigned char *)s + n, 0};
-  for (int c; (c = u8next(u)) >= 0;)
-    h = (h ^ cpupper((uint16_t)c)) * 1099511628211ull;
-  return h;
-}
-
-int rootbyname(const char *s, size_t n) {
-  for (int r = 0; r < MRNROOTS; r++)
-    if (samefold(s, n, rootkeys[r].name, strlen(rootkeys[r].name)))
+int rootbyname(std::u16string_view s) {
+  for (int r = 0; r < MRNROOTS; r++) {
+    std::string_view n = rootkeys[r].name;
+    if (s.size() != n.size())
+      continue;
+    size_t k = 0;
+    while (k < n.size() && upper(s[k]) == (char16_t)n[k])
+      k++;
+    if (k == n.size())
       return r;
+  }
   return -1;
 }
 
@@ -64,61 +31,74 @@ int rootbyhandle(HKEY h) {
   return -1;
 }
 
-size_t utf16to8(const unsigned char *s, size_t n, char *out) {
-  char *o = out;
-  for (size_t i = 0; i < n; i++) {
-    // Most text is ASCII: eight or four characters at a time while it is.
-#ifdef __SSE2__
-    const __m128i high = _mm_set1_epi16((short)0xff80);
-    while (i + 8 <= n) {
-      __m128i v = _mm_loadu_si128((const __m128i *)(s + 2 * i));
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), _mm_setzero_si128())) != 0xffff)
-        break;
-      _mm_storel_epi64((__m128i *)o, _mm_packus_epi16(v, v));
-      o += 8;
-      i += 8;
+namespace {
+
+// How long a UTF-8 sequence that starts with b is, or 0 for no start.
+size_t leadlen(unsigned b) {
+  if (b < 0x80)
+    return 1;
+  if (b < 0xc2 || b >= 0xf5)
+    return 0;
+  return b < 0xe0 ? 2 : b < 0xf0 ? 3 : 4;
+}
+
+// The length of the well-formed UTF-8 sequence at s[k], or 0.
+size_t seqlen(std::string_view s, size_t k, char32_t *c) {
+  unsigned b = (unsigned char)s[k];
+  size_t n = leadlen(b);
+  if (n == 0 || s.size() - k < n)
+    return 0;
+  char32_t v = n == 1 ? b : b & (0x7f >> n);
+  for (size_t i = 1; i < n; i++) {
+    unsigned t = (unsigned char)s[k + i];
+    if ((t & 0xc0) != 0x80)
+      return 0;
+    v = v << 6 | (t & 0x3f);
+  }
+  bool shortest = n < 3 || (n == 3 ? v >= 0x800 : v >= 0x10000);
+  if (!shortest || v > 0x10ffff || (v >= 0xd800 && v < 0xe000))
+    return 0;
+  *c = v;
+  return n;
+}
+
+}  // namespace
+
+std::u16string utf8to16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (size_t k = 0; k < s.size();) {
+    char32_t c = 0xfffd;
+    size_t n = seqlen(s, k, &c);
+    k += n ? n : 1;
+    if (c >= 0x10000) {
+      out += (char16_t)(0xd800 + ((c - 0x10000) >> 10));
+      out += (char16_t)(0xdc00 + (c & 0x3ff));
+    } else {
+      out += (char16_t)c;
     }
-#endif
-    while (i + 4 <= n) {
-      uint64_t w;
-      memcpy(&w, s + 2 * i, 8);
-      if ((w & 0xff80ff80ff80ff80ull) != 0)
-        break;
-      o[0] = (char)s[2 * i];
-      o[1] = (char)s[2 * i + 2];
-      o[2] = (char)s[2 * i + 4];
-      o[3] = (char)s[2 * i + 6];
-      o += 4;
-      i += 4;
-    }
-    if (i == n)
-      break;
-    uint32_t c = s[2 * i] | (uint32_t)s[2 * i + 1] << 8;
+  }
+  return out;
+}
+
+std::string utf16to8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t k = 0; k < s.size(); k++) {
+    char32_t c = s[k];
+    bool high = c >= 0xd800 && c < 0xdc00;
+    if (high && k + 1 < s.size() && s[k + 1] >= 0xdc00 && s[k + 1] < 0xe000)
+      c = 0x10000 + ((c - 0xd800) << 10) + (s[++k] - 0xdc00);
+    else if (c >= 0xd800 && c < 0xe000)
+      c = 0xfffd;
     if (c < 0x80) {
-      *o++ = (char)c;
+      out += (char)c;
       continue;
     }
-    if (c - 0xd800 < 0x800) {
-      uint32_t d = i + 1 < n ? s[2 * i + 2] | (uint32_t)s[2 * i + 3] << 8 : 0;
-      if (c < 0xdc00 && d - 0xdc00 < 0x400) {
-        c = 0x10000 + ((c - 0xd800) << 10) + (d - 0xdc00);
-        i++;
-      } else {
-        c = 0xfffd;
-      }
-    }
-    if (c < 0x800) {
-      *o++ = (char)(0xc0 | c >> 6);
-    } else {
-      if (c < 0x10000) {
-        *o++ = (char)(0xe0 | c >> 12);
-      } else {
-        *o++ = (char)(0xf0 | c >> 18);
-        *o++ = (char)(0x80 | ((c >> 12) & 0x3f));
-      }
-      *o++ = (char)(0x80 | ((c >> 6) & 0x3f));
-    }
-    *o++ = (char)(0x80 | (c & 0x3f));
+    int n = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+    out += (char)((0xf00 >> n) | (c >> (6 * (n - 1))));
+    for (int i = n - 2; i >= 0; i--)
+      out += (char)(0x80 | ((c >> (6 * i)) & 0x3f));
   }
-  return o - out;
+  return out;
 }

@@ -1,82 +1,15 @@
-// What the in-memory registry and the export reader agree on: how names fold
-// for comparison, the root keys, how a key path splits into names, and how
-// UTF-16 text becomes the UTF-8 the "A" calls hand back.
+// What the in-memory registry, the export reader and the tests share about
+// text: the root keys, how names compare, and UTF-8.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
-#include <cstring>
+#include <string>
+#include <string_view>
 
+#include "codepage.h"
 #include "registry.h"
 
 enum { MRHKLM, MRHKCU, MRHKU, MRHKCR, MRHKCC, MRNROOTS };
-
-// Names compare as UTF-16 code units upper-cased as Windows upper-cases
-// them (cpupper), held in UTF-8 (see u8units: bytes that are not UTF-8
-// compare as they are). ASCII goes byte by byte, with fold.
-inline unsigned char fold(unsigned char c) {
-  return c >= 'a' && c <= 'z' ? c - 32 : c;
-}
-bool samefoldrest(const char *a, size_t alen, const char *b, size_t blen);
-inline bool samefold(const char *a, size_t alen, const char *b, size_t blen) {
-  size_t n = alen < blen ? alen : blen;
-  for (size_t k = 0; k < n; k++) {
-    unsigned char c = a[k], d = b[k];
-    // The bytes before are ASCII, so a character starts here.
-    if ((c | d) & 0x80)
-      return samefoldrest(a + k, alen - k, b + k, blen - k);
-    if (c != d && fold(c) != fold(d))
-      return false;
-  }
-  return alen == blen;
-}
-
-// Whether a sorts before b, as Windows sorts subkeys.
-bool foldlessrest(const char *a, size_t alen, const char *b, size_t blen);
-inline bool foldless(const char *a, size_t alen, const char *b, size_t blen) {
-  size_t n = alen < blen ? alen : blen;
-  for (size_t k = 0; k < n; k++) {
-    unsigned char c = a[k], d = b[k];
-    if ((c | d) & 0x80)
-      return foldlessrest(a + k, alen - k, b + k, blen - k);
-    c = fold(c);
-    d = fold(d);
-    if (c != d)
-      return c < d;
-  }
-  return alen < blen;
-}
-
-// Hashes the folded name into h, so that names that compare the same hash
-// the same: ASCII eight bytes at a time, a name beyond ASCII by its code
-// units upper-cased (FNV-1a). No character beyond ASCII upper-cases to
-// ASCII, so no ASCII name equals one beyond it, and the two hashes need not
-// agree.
-uint64_t foldhashrest(uint64_t h, const char *s, size_t n);
-// Eight ASCII bytes with a to z made upper case.
-inline uint64_t foldword(uint64_t w) {
-  const uint64_t ones = 0x0101010101010101ull, tops = 0x8080808080808080ull;
-  uint64_t lower = (w + ones * (0x80 - 'a')) & ~(w + ones * (0x80 - 'z' - 1)) & tops;
-  return w - (lower >> 2);
-}
-inline uint64_t foldhash(uint64_t h, const char *s, size_t n) {
-  uint64_t h0 = h, any = 0, w;
-  size_t k = 0;
-  for (; k + 8 <= n; k += 8) {
-    memcpy(&w, s + k, 8);
-    any |= w;
-    h = (h ^ foldword(w)) * 0x9e3779b97f4a7c15ull;
-    h ^= h >> 32;
-  }
-  if (k < n) {
-    for (w = 0; k < n; k++)
-      w = w << 8 | (unsigned char)s[k];
-    any |= w;
-    h = (h ^ foldword(w)) * 0x9e3779b97f4a7c15ull;
-    h ^= h >> 32;
-  }
-  return any & 0x8080808080808080ull ? foldhashrest(h0, s, n) : h;
-}
 
 // The root keys, indexed by MRHKLM and so on.
 struct rootkey {
@@ -85,19 +18,41 @@ struct rootkey {
 };
 extern const rootkey rootkeys[MRNROOTS];
 // The root a name stands for (any case), or -1.
-int rootbyname(const char *s, size_t n);
+int rootbyname(std::u16string_view s);
 // The root a predefined handle stands for, or -1.
 int rootbyhandle(HKEY h);
 
-// Key paths: names separated by single backslashes. Returns where the name
-// starting at i ends (at the next backslash, or n).
-inline size_t nameend(const char *s, size_t n, size_t i) {
-  while (i < n && s[i] != '\\')
-    i++;
-  return i;
+// Names compare as their UTF-16 code units upper-cased as Windows does
+// (cpupper): whether they are the same name, and whether a sorts before b,
+// as Windows sorts subkeys.
+// A unit upper-cased as Windows does; names are mostly ASCII, which folds
+// here, the rest by Windows' table.
+inline char16_t upper(char16_t c) {
+  if (c >= 0x80)
+    return cpupper(c);
+  return c >= 'a' && c <= 'z' ? (char16_t)(c - 32) : c;
+}
+inline bool samename(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t k = 0; k < a.size(); k++)
+    if (a[k] != b[k] && upper(a[k]) != upper(b[k]))
+      return false;
+  return true;
+}
+inline bool nameless(std::u16string_view a, std::u16string_view b) {
+  size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t k = 0; k < n; k++) {
+    if (a[k] == b[k])
+      continue;
+    char16_t c = upper(a[k]), d = upper(b[k]);
+    if (c != d)
+      return c < d;
+  }
+  return a.size() < b.size();
 }
 
-// UTF-16LE text of n code units at s, as UTF-8, into out (room for 3 bytes
-// per unit). An unpaired surrogate becomes U+FFFD, as Windows converts it.
-// Returns the bytes written.
-size_t utf16to8(const unsigned char *s, size_t n, char *out);
+// UTF-8 to UTF-16 and back, as Windows converts (CP_UTF8): a byte that
+// starts no well-formed sequence, and an unpaired surrogate, become U+FFFD.
+std::u16string utf8to16(std::string_view s);
+std::string utf16to8(std::u16string_view s);
