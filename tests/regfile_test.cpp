@@ -121,6 +121,19 @@ loaded loadfile(const std::string &text) {
   return l;
 }
 
+// Loads text from memory and then from a file: each time it must load, with
+// these skipped lines, and then pass check.
+template <typename F>
+void eachsource(const char *name, const std::string &text, const std::vector<std::string> &skips, F check) {
+  for (int file = 0; file < 2; file++) {
+    SCOPED_TRACE(std::string(name) + (file ? " from a file" : ""));
+    loaded l = file ? loadfile(text) : load(text);
+    ASSERT_EQ(l.rc, 0) << "line " << l.line << ": " << l.msg;
+    EXPECT_EQ(l.skips, skips);
+    check();
+  }
+}
+
 struct got {
   bool found;
   DWORD type;
@@ -383,15 +396,8 @@ TEST(Skipped, OddLastByteOfUtf16) {
        false},
       {"OnTheHeaderLine", BOM16 + u16("REGEDIT4") + "\x41", {"1: "s + odd}, false},
   };
-  for (const row &r : rows) {
-    for (int file = 0; file < 2; file++) {
-      SCOPED_TRACE(std::string(r.name) + (file ? " from a file" : ""));
-      loaded l = file ? loadfile(r.text) : load(r.text);
-      ASSERT_EQ(l.rc, 0) << "line " << l.line << ": " << l.msg;
-      EXPECT_EQ(l.skips, r.skips);
-      EXPECT_EQ(query("SOFTWARE\\T", "a").found, r.afound);
-    }
-  }
+  for (const row &r : rows)
+    eachsource(r.name, r.text, r.skips, [&] { EXPECT_EQ(query("SOFTWARE\\T", "a").found, r.afound); });
 }
 
 TEST(Skipped, ValuesBeforeAnyKey) {
@@ -604,18 +610,13 @@ TEST(EightBit, ReadInTheCodePageTheExportNames) {
        "\x95\x5c\0"s,
        {}},
   };
-  for (const row &r : rows) {
-    for (int file = 0; file < 2; file++) {
-      SCOPED_TRACE(std::string(r.name) + (file ? " from a file" : ""));
-      loaded l = file ? loadfile(r.text) : load(r.text);
-      ASSERT_EQ(l.rc, 0) << "line " << l.line << ": " << l.msg;
-      EXPECT_EQ(l.skips, r.skips);
+  for (const row &r : rows)
+    eachsource(r.name, r.text, r.skips, [&] {
       mrready();
       got g = query(r.key, r.value);
       EXPECT_TRUE(g.found);
       EXPECT_EQ(g.data, r.data);
-    }
-  }
+    });
 }
 
 // Concatenated exports: each part has its own header and byte-order mark,

@@ -41,10 +41,8 @@ struct mkey {
   std::vector<mkid> kids;     // live subkeys, in Windows' order
   std::vector<mvalue> vals;   // in creation order
   std::vector<DWORD> byname;  // indices into vals, sorted by name
-  // The names of the subkeys, and the values' names and data as Windows
-  // stores it (string types in UTF-16LE), data of an odd size taking half
-  // its last unit; all in the order they came. A value set again is written
-  // anew at the end.
+  // Subkeys' names, and values' names and data as Windows stores it (an odd
+  // size takes half a unit), as they came; a value set again goes at the end.
   std::u16string text;
 };
 
@@ -77,10 +75,8 @@ mname addtext(mkey &k, std::u16string_view s) {
   return n;
 }
 
-DWORD follow(DWORD k) {
-  // A link's target is a real key; links never chain.
-  const mkey &key = reg().keys[k];
-  return key.link != MRNONE ? key.link : k;
+DWORD follow(DWORD k) {  // a link's target is a real key: links never chain
+  return reg().keys[k].link != MRNONE ? reg().keys[k].link : k;
 }
 
 // Where name is, or would go, among items sorted by the names that nameof
@@ -96,8 +92,11 @@ typename std::vector<T>::iterator place(std::vector<T> &items, std::u16string_vi
                           [&](const T &item, std::u16string_view n) { return nameless(nameof(item), n); });
 }
 
-std::vector<mkid>::iterator kidplace(mkey &p, std::u16string_view name) {
-  return place(p.kids, name, [&](const mkid &c) { return textof(p, c.name); });
+// Where name is, or would go, among p's subkeys; *found tells which.
+std::vector<mkid>::iterator kidplace(mkey &p, std::u16string_view name, bool *found) {
+  auto at = place(p.kids, name, [&](const mkid &c) { return textof(p, c.name); });
+  *found = at != p.kids.end() && samename(textof(p, at->name), name);
+  return at;
 }
 
 std::vector<DWORD>::iterator valplace(mkey &k, std::u16string_view name) {
@@ -223,16 +222,17 @@ DWORD mrroot(int root) {
 }
 
 DWORD mrfind(DWORD parent, std::u16string_view name) {
-  mkey &p = reg().keys[follow(parent)];
-  auto at = kidplace(p, name);
-  return at != p.kids.end() && samename(textof(p, at->name), name) ? at->id : MRNONE;
+  bool found;
+  auto at = kidplace(reg().keys[follow(parent)], name, &found);
+  return found ? at->id : MRNONE;
 }
 
 DWORD mrkey(DWORD parent, std::u16string_view name) {
   std::deque<mkey> &keys = reg().keys;
   mkey &p = keys[parent = follow(parent)];
-  auto at = kidplace(p, name);
-  if (at != p.kids.end() && samename(textof(p, at->name), name))
+  bool found;
+  auto at = kidplace(p, name, &found);
+  if (found)
     return at->id;
   DWORD k = (DWORD)keys.size();
   mname n = addtext(p, name);
