@@ -15,7 +15,7 @@
 
 namespace {
 
-// A name in a key's text.
+// A name in the registry's text.
 struct mname {
   DWORD at, len;  // in code units
 };
@@ -23,31 +23,31 @@ struct mname {
 // A subkey as its parent keeps it.
 struct mkid {
   DWORD id;
-  mname name;  // in the parent's text
+  mname name;
 };
 
-// A value's name and data lie one after the other in its key's text.
 struct mvalue {
   mname name;
-  DWORD size;  // of its data, in bytes, from the unit after the name
+  DWORD at;    // where its data starts in the registry's text
+  DWORD size;  // of its data, in bytes
   DWORD type;
 };
 
 struct mkey {
   DWORD parent;               // MRNONE for a root
-  mname name;                 // in the parent's text
+  mname name;                 // as created
   DWORD link;                 // MRNONE, or the key this one stands for
   bool dead;                  // deleted, with everything below it
   std::vector<mkid> kids;     // live subkeys, in Windows' order
   std::vector<mvalue> vals;   // in creation order
   std::vector<DWORD> byname;  // indices into vals, sorted by name
-  // Subkeys' names, and values' names and data as Windows stores it (an odd
-  // size takes half a unit), as they came; a value set again goes at the end.
-  std::u16string text;
 };
 
 struct memreg {
-  std::deque<mkey> keys;         // by id; the roots first, in MRHKLM order
+  std::deque<mkey> keys;  // by id; the roots first, in MRHKLM order
+  // Keys' and values' names, and values' data as Windows stores it (an odd
+  // size takes half a unit), as they came; a value set again goes at the end.
+  std::u16string text;
   std::vector<DWORD> links;      // keys that are links
   DWORD handles[MRHANDLES];      // key id + 1 of each open handle's key, 0 for a free slot
   const cpage *cp;               // what the calls hand text over in
@@ -65,13 +65,13 @@ memreg &reg() {
   return *r;
 }
 
-std::u16string_view textof(const mkey &k, mname n) {
-  return std::u16string_view(k.text).substr(n.at, n.len);
+std::u16string_view textof(mname n) {
+  return std::u16string_view(reg().text).substr(n.at, n.len);
 }
 
-mname addtext(mkey &k, std::u16string_view s) {
-  mname n = {(DWORD)k.text.size(), (DWORD)s.size()};
-  k.text += s;
+mname addtext(std::u16string_view s) {
+  mname n = {(DWORD)reg().text.size(), (DWORD)s.size()};
+  reg().text += s;
   return n;
 }
 
@@ -94,31 +94,32 @@ typename std::vector<T>::iterator place(std::vector<T> &items, std::u16string_vi
 
 // Where name is, or would go, among p's subkeys; *found tells which.
 std::vector<mkid>::iterator kidplace(mkey &p, std::u16string_view name, bool *found) {
-  auto at = place(p.kids, name, [&](const mkid &c) { return textof(p, c.name); });
-  *found = at != p.kids.end() && samename(textof(p, at->name), name);
+  auto at = place(p.kids, name, [&](const mkid &c) { return textof(c.name); });
+  *found = at != p.kids.end() && samename(textof(at->name), name);
   return at;
 }
 
 std::vector<DWORD>::iterator valplace(mkey &k, std::u16string_view name) {
-  return place(k.byname, name, [&](DWORD v) { return textof(k, k.vals[v].name); });
+  return place(k.byname, name, [&](DWORD v) { return textof(k.vals[v].name); });
 }
 
 // The index in k.vals of the value called name, or MRNONE.
 DWORD findval(mkey &k, std::u16string_view name) {
   auto at = valplace(k, name);
-  return at != k.byname.end() && samename(textof(k, k.vals[*at].name), name) ? *at : MRNONE;
+  return at != k.byname.end() && samename(textof(k.vals[*at].name), name) ? *at : MRNONE;
 }
 
-const char *dataof(const mkey &k, const mvalue &v) {
-  return (const char *)(k.text.data() + v.name.at + v.name.len);
+const char *dataof(const mvalue &v) {
+  return (const char *)(reg().text.data() + v.at);
 }
 
-// Writes a value's name and data at the end of the key's text.
-mvalue writeval(mkey &k, std::u16string_view name, DWORD type, const void *data, size_t size) {
-  mvalue v = {addtext(k, name), (DWORD)size, type};
-  k.text.resize(k.text.size() + (size + 1) / 2);
+// Writes a value's data at the end of the registry's text.
+mvalue writeval(mname name, DWORD type, const void *data, size_t size) {
+  std::u16string &t = reg().text;
+  mvalue v = {name, (DWORD)t.size(), (DWORD)size, type};
+  t.resize(t.size() + (size + 1) / 2);
   if (size > 0)
-    memcpy(k.text.data() + v.name.at + v.name.len, data, size);
+    memcpy(t.data() + v.at, data, size);
   return v;
 }
 
@@ -166,12 +167,12 @@ bool istext(DWORD type) {
 
 // Hands a value's data over: string types converted unit by unit (an odd
 // last byte dropped, no terminator added), the rest as stored.
-LONG adata(const mkey &key, const mvalue &v, LPDWORD type, LPBYTE data, LPDWORD datasize) {
+LONG adata(const mvalue &v, LPDWORD type, LPBYTE data, LPDWORD datasize) {
   size_t size = v.size, cap = data != nullptr ? *datasize : 0;
   if (istext(v.type))
-    size = atext(key.text.data() + v.name.at + v.name.len, v.size / 2, (char *)data, cap);
+    size = atext(reg().text.data() + v.at, v.size / 2, (char *)data, cap);
   else if (data != nullptr && size <= cap)
-    memcpy(data, dataof(key, v), size);
+    memcpy(data, dataof(v), size);
   if (data != nullptr && size > cap) {
     *datasize = (DWORD)size;
     return ERROR_MORE_DATA;
@@ -197,7 +198,7 @@ size_t pathof(DWORD k, char *buf, size_t cap) {
   const std::deque<mkey> &keys = reg().keys;
   std::string path;
   for (DWORD c = k; c >= MRNROOTS; c = keys[c].parent)
-    path.insert(0, utf16to8(textof(keys[keys[c].parent], keys[c].name)) + (path.empty() ? "" : "\\"));
+    path.insert(0, utf16to8(textof(keys[c].name)) + (path.empty() ? "" : "\\"));
   size_t n = std::min(path.size(), cap - 1);
   memcpy(buf, path.data(), n);
   buf[n] = 0;
@@ -210,11 +211,16 @@ void mrclear(void) {
   memreg &r = reg();
   r.keys.clear();
   r.links.clear();
+  r.text.clear();
   for (int root = 0; root < MRNROOTS; root++)
-    r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}, {}});
+    r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}});
   memset(r.handles, 0, sizeof r.handles);
   r.cp = cpfind(CPFALLBACK);
   regcallsreset();
+}
+
+void mrreserve(size_t size) {
+  reg().text.reserve(reg().text.size() + size / 2);
 }
 
 DWORD mrroot(int root) {
@@ -235,9 +241,9 @@ DWORD mrkey(DWORD parent, std::u16string_view name) {
   if (found)
     return at->id;
   DWORD k = (DWORD)keys.size();
-  mname n = addtext(p, name);
+  mname n = addtext(name);
   p.kids.insert(at, mkid{k, n});
-  keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}, {}});
+  keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}});
   return k;
 }
 
@@ -269,13 +275,11 @@ void mrsetvalue(DWORD key, std::u16string_view name, DWORD type, const void *dat
   mkey &k = reg().keys[follow(key)];
   DWORD v = findval(k, name);
   if (v != MRNONE) {
-    // The name is written again with the data; it stays as first spelt.
-    std::u16string first(textof(k, k.vals[v].name));
-    k.vals[v] = writeval(k, first, type, data, size);
+    k.vals[v] = writeval(k.vals[v].name, type, data, size);  // the name stays as first spelt
     return;
   }
   k.byname.insert(valplace(k, name), (DWORD)k.vals.size());
-  k.vals.push_back(writeval(k, name, type, data, size));
+  k.vals.push_back(writeval(addtext(name), type, data, size));
 }
 
 void mrdelvalue(DWORD key, std::u16string_view name) {
@@ -295,7 +299,7 @@ int mrgetvalue(DWORD key, std::u16string_view name, DWORD *type, const char **da
   if (v == MRNONE)
     return -1;
   *type = k.vals[v].type;
-  *data = dataof(k, k.vals[v]);
+  *data = dataof(k.vals[v]);
   *size = k.vals[v].size;
   return 0;
 }
@@ -421,9 +425,9 @@ LONG mrenumvalue(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD r
     return ERROR_NO_MORE_ITEMS;
   const mvalue &v = key.vals[index];
   DWORD room = *namesize;
-  LONG ret = aname(textof(key, v.name), name, &room);
+  LONG ret = aname(textof(v.name), name, &room);
   if (ret == ERROR_SUCCESS)
-    ret = adata(key, v, type, data, datasize);
+    ret = adata(v, type, data, datasize);
   if (ret == ERROR_SUCCESS)
     *namesize = room;
   return ret;
@@ -439,7 +443,7 @@ LONG mrenumkey(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD res
   const mkey &key = reg().keys[follow(k)];
   if (index >= key.kids.size())
     return ERROR_NO_MORE_ITEMS;
-  LONG ret = aname(textof(key, key.kids[index].name), name, namesize);
+  LONG ret = aname(textof(key.kids[index].name), name, namesize);
   if (ret != ERROR_SUCCESS)
     return ret;
   if (cls != nullptr && clssize != nullptr && *clssize > 0) {
@@ -463,7 +467,7 @@ LONG mrqueryvalue(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE
   DWORD v = widen(name ? name : "", MRNAMEMAX, &n) ? findval(key, n) : MRNONE;
   if (v == MRNONE)
     return ERROR_FILE_NOT_FOUND;
-  return adata(key, key.vals[v], type, data, datasize);
+  return adata(key.vals[v], type, data, datasize);
 }
 
 LONG mrclosekey(HKEY hkey) {

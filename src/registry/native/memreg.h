@@ -30,6 +30,10 @@ const int MRNAMEMAX = 16383;  // longest value name
 // Empties the registry and resets handles, faults and counters.
 void mrclear(void);
 
+// Makes room for the text of an export of size bytes before it is loaded,
+// so that the registry's text is not copied over and over as it grows.
+void mrreserve(size_t size);
+
 // Key ids. Roots exist from mrclear on; mrkey finds or creates a child.
 DWORD mrroot(int root);
 DWORD mrkey(DWORD parent, std::u16string_view name);

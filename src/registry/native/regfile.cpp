@@ -5,6 +5,8 @@
 // a line start begins another export (`cat a.reg b.reg`).
 #include "regfile.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -623,13 +625,17 @@ int run(reader &r, regskipfn skip, void *ctx, unsigned long *line, char *msg, si
 
 int regloadfile(FILE *in, unsigned long *line, char *msg, size_t msgsize, regskipfn skip, void *ctx) {
   reader r{.f = in, .eof = !in};
+  struct stat st;
   if (!in)
     fail(r, 1, "could not read the input");
+  else if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode))
+    mrreserve((size_t)st.st_size);
   return run(r, skip, ctx, line, msg, msgsize);
 }
 
 int regloadmem(const void *data, size_t size, unsigned long *line, char *msg, size_t msgsize, regskipfn skip,
                void *ctx) {
   reader r{.base = (const unsigned char *)data, .len = size};
+  mrreserve(size);
   return run(r, skip, ctx, line, msg, msgsize);
 }
