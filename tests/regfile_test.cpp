@@ -1022,6 +1022,38 @@ TEST(Stream, ChunkBoundariesFallAnywhere) {
   }
 }
 
+// The reader looks at four UTF-16 units at a time for a line's end: line ends,
+// and units below 16 that end no line (a tab, VT, FF), at every place in
+// those four, and units whose bytes look like line ends (U+0D0A, U+0A0D), must
+// leave each value whole and each line counted. Hex bytes go the same way,
+// two digits or not.
+TEST(Stream, LineEndsFallAnywhereInAWord) {
+  const std::string odd = "\t\x0b\x0c\xe0\xb4\x8a\xe0\xa8\x8d";  // tab, VT, FF, U+0D0A, U+0A0D
+  for (const char *eol : {"\r\n", "\n", "\r"}) {
+    SCOPED_TRACE(eol[0] == '\r' ? eol[1] ? "crlf" : "cr" : "lf");
+    std::string text = "Windows Registry Editor Version 5.00" + std::string(eol) + "[HKEY_LOCAL_MACHINE\\S]";
+    for (size_t pad = 0; pad < 9; pad++) {
+      text += eol + "\""s + std::to_string(pad) + "\"=\"" + std::string(pad, 'x') + odd + "\"";
+      text += eol + "\"h"s + std::to_string(pad) + "\"=hex:" + std::string(pad, ' ') + "1,0a,\\" + eol +
+              "ff,0D,7";
+    }
+    text += eol + "x"s + eol;
+    loaded l = load(BOM16 + u16(text));
+    ASSERT_EQ(l.rc, 0) << "line " << l.line << ": " << l.msg;
+    EXPECT_EQ(l.skips,
+              std::vector<std::string>{"30: expected a [key] line, a \"name\"= or @= value, or a comment"});
+    for (size_t pad = 0; pad < 9; pad++) {
+      SCOPED_TRACE(pad);
+      DWORD type;
+      const char *data;
+      size_t size;
+      ASSERT_EQ(mrgetvalue(mrpath("S"), utf8to16(std::to_string(pad)), &type, &data, &size), 0);
+      EXPECT_EQ(std::string(data, size), u16(std::string(pad, 'x') + odd) + "\0\0"s);
+      EXPECT_EQ(query("S", ("h" + std::to_string(pad)).c_str()).data, "\x01\x0a\xff\x0d\x07"s);
+    }
+  }
+}
+
 TEST(Stream, SkippedLineFromFileMatchesMemory) {
   std::string text = "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\S]\r\n";
   for (int i = 0; i < 5000; i++)

@@ -42,11 +42,12 @@ size_t cptowide(const cpage *p, const unsigned char *s, size_t n, char16_t *out)
   return k;
 }
 
-// The table holds a byte, or a lead byte above a trail byte.
+// The table holds a byte, or a lead byte above a trail byte. ASCII, most
+// text, stands for itself in every code page (gencptables checks it).
 size_t cpfromwide(const cpage *p, const char16_t *s, size_t n, char *out) {
   size_t k = 0;
   for (size_t i = 0; i < n; i++) {
-    unsigned code = cppages[p->unit[s[i] >> 8]][s[i] & 0xff];
+    unsigned code = s[i] < 0x80 ? s[i] : cppages[p->unit[s[i] >> 8]][s[i] & 0xff];
     if (code > 0xff)
       out[k++] = (char)(code >> 8);
     out[k++] = (char)code;

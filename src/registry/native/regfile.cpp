@@ -153,6 +153,19 @@ void linestart(reader &r) {
     r.cp = codepage(mracp());
 }
 
+// How many bytes of UTF-16 from s on (n at most) hold no unit below 16, so no
+// line end, read four units at a time: linestop's fast path.
+size_t textunits(const unsigned char *s, size_t n) {
+  size_t k = 0;
+  for (uint64_t w; k + 8 <= n; k += 8) {
+    memcpy(&w, s + k, 8);
+    w &= 0xfff0fff0fff0fff0ull;  // a unit below 16 leaves a lane of zero
+    if ((w - 0x0001000100010001ull) & ~w & 0x8000800080008000ull)
+      break;
+  }
+  return k;
+}
+
 // Where the line stops from byte from on: at a CR, LF or NUL, or at the end.
 size_t linestop(const reader &r, size_t from) {
   const unsigned char *s = r.base;
@@ -161,6 +174,7 @@ size_t linestop(const reader &r, size_t from) {
       from++;
     return from;
   }
+  from += textunits(s + from, r.len - from);
   for (char16_t c; from + 1 < r.len; from += 2) {
     memcpy(&c, s + from, 2);
     if (c <= '\r' && (c == '\r' || c == '\n' || c == 0))
@@ -310,6 +324,12 @@ size_t number(u16view s, size_t i, uint32_t *v, bool *over) {
 const char *hexbytes(u16view s, size_t i, std::string &d, bool *more) {
   *more = false;
   while (i < s.size()) {
+    // Mostly two digits and a comma, as exports write them: read as number would.
+    if (i + 2 < s.size() && ishex(s[i]) && ishex(s[i + 1]) && s[i + 2] == ',') {
+      d += (char)(hexval(s[i]) << 4 | hexval(s[i + 1]));
+      i += 3;
+      continue;
+    }
     uint32_t v;
     bool over;
     size_t e = number(s, i, &v, &over);
