@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "testutil.h"
+
 using namespace std::string_literals;
 
 static std::vector<std::string> subkeys(HKEY k) {

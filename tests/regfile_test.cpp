@@ -15,6 +15,7 @@
 
 #include "memreg.h"
 #include "registry.h"
+#include "testutil.h"
 
 using namespace std::string_literals;
 

@@ -27,6 +27,19 @@ static void watch(int op, HKEY key, DWORD index, const char *name) {
   traced->push_back(c);
 }
 
+void mrsz(const char *path, const char *name, const char *text) {
+  std::u16string t = utf8to16(text);
+  mrsetvalue(mrpath(path), utf8to16(name), REG_SZ, t.c_str(), 2 * t.size() + 2);
+}
+
+void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size) {
+  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
+    return mrsetvalue(mrpath(path), utf8to16(name), type, data, size);
+  std::u16string t(size, 0);
+  t.resize(cptowide(cpfind(CPFALLBACK), (const unsigned char *)data, size, t.data()));
+  mrsetvalue(mrpath(path), utf8to16(name), type, t.data(), 2 * t.size());
+}
+
 std::string z(const std::string &s) {
   return s + '\0';
 }

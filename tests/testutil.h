@@ -19,6 +19,12 @@ inline const std::string enumhead = std::string("\n>> ") + enumkey + "\n";
 // All three: what a quiet run with no adapter prints.
 inline const std::string headers = maphead + bushead + enumhead;
 
+// Short forms, in UTF-8 under HKLM, parents created: mrsz stores text as
+// REG_SZ with its terminator, and mrdata stores data of a string type so
+// that the calls hand back exactly those bytes in code page 1252.
+void mrsz(const char *path, const char *name, const char *text);
+void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size);
+
 // s and a zero byte after it, as text data is stored.
 std::string z(const std::string &s);
 

@@ -194,17 +194,6 @@ bool widen(LPCSTR s, size_t max, std::u16string_view *out) {
   return true;
 }
 
-size_t pathof(DWORD k, char *buf, size_t cap) {
-  const std::deque<mkey> &keys = reg().keys;
-  std::string path;
-  for (DWORD c = k; c >= MRNROOTS; c = keys[c].parent)
-    path.insert(0, utf16to8(textof(keys[c].name)) + (path.empty() ? "" : "\\"));
-  size_t n = std::min(path.size(), cap - 1);
-  memcpy(buf, path.data(), n);
-  buf[n] = 0;
-  return n;
-}
-
 }  // namespace
 
 void mrclear(void) {
@@ -221,10 +210,6 @@ void mrclear(void) {
 
 void mrreserve(size_t size) {
   reg().text.reserve(reg().text.size() + size / 2);
-}
-
-DWORD mrroot(int root) {
-  return (DWORD)root;
 }
 
 DWORD mrfind(DWORD parent, std::u16string_view name) {
@@ -324,13 +309,10 @@ unsigned mracp(void) {
 
 int mrready(unsigned *acp) {
   unsigned cp = mracp();
-  reg().cp = cpfind(cp);
   if (acp)
     *acp = cp;
-  if (reg().cp)
-    return 0;
-  reg().cp = cpfind(CPFALLBACK);
-  return -1;
+  reg().cp = cpfind(cpfind(cp) ? cp : CPFALLBACK);
+  return cpfind(cp) ? 0 : -1;
 }
 
 DWORD mrpath(const char *path) {
@@ -342,23 +324,6 @@ DWORD mrpath(const char *path) {
       k = follow(mrkey(k, std::u16string_view(p).substr(i, e - i)));
   }
   return k;
-}
-
-void mrsz(const char *path, const char *name, const char *text) {
-  std::u16string t = utf8to16(text);
-  mrsetvalue(mrpath(path), utf8to16(name), REG_SZ, t.c_str(), 2 * t.size() + 2);
-}
-
-void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size) {
-  if (!istext(type))
-    return mrsetvalue(mrpath(path), utf8to16(name), type, data, size);
-  std::u16string t(size, 0);
-  t.resize(cptowide(cpfind(CPFALLBACK), (const unsigned char *)data, size, t.data()));
-  mrsetvalue(mrpath(path), utf8to16(name), type, t.data(), 2 * t.size());
-}
-
-int mropenhandles(void) {
-  return mrhandles(nullptr, 0);
 }
 
 int mrhandles(HKEY *out, int max) {
@@ -376,7 +341,13 @@ int mrkeypath(HKEY h, char *buf, size_t cap) {
   DWORD k = keyof(h);
   if (k == MRNONE || cap == 0)
     return -1;
-  return (int)pathof(k, buf, cap);
+  std::string path;
+  for (; k >= MRNROOTS; k = reg().keys[k].parent)
+    path.insert(0, utf16to8(textof(reg().keys[k].name)) + (path.empty() ? "" : "\\"));
+  size_t n = std::min(path.size(), cap - 1);
+  memcpy(buf, path.data(), n);
+  buf[n] = 0;
+  return (int)n;
 }
 
 DWORD mrnkeys(void) {

@@ -35,7 +35,9 @@ void mrclear(void);
 void mrreserve(size_t size);
 
 // Key ids. Roots exist from mrclear on; mrkey finds or creates a child.
-DWORD mrroot(int root);
+inline DWORD mrroot(int root) {
+  return (DWORD)root;
+}
 DWORD mrkey(DWORD parent, std::u16string_view name);
 DWORD mrfind(DWORD parent, std::u16string_view name);
 // Deletes a key and everything below it; roots cannot be deleted.
@@ -60,13 +62,8 @@ unsigned mracp(void);
 // asked, tells the ACP.
 int mrready(unsigned *acp = nullptr);
 
-// Short forms for tests, in UTF-8: paths are under HKLM, parents are
-// created; mrsz stores text as REG_SZ with its terminator, and mrdata
-// stores data of a string type so that the calls hand back exactly those
-// bytes in code page 1252.
+// The key a path in UTF-8 names under HKLM, created with its parents.
 DWORD mrpath(const char *path);
-void mrsz(const char *path, const char *name, const char *text);
-void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size);
 
 // Fault injection. The nth call (from 1) of op returns code instead of
 // running; a path fault makes every open of that full path (op MROPEN), or
@@ -77,11 +74,13 @@ void mrfaultpath(int op, const char *path, LONG code);
 // What the calls did since mrclear (or mrresetcalls).
 void mrresetcalls(void);
 DWORD mrcalls(int op);
-int mropenhandles(void);
 DWORD mrmasks(DWORD *masks, DWORD max);  // masks of the opens, in order; returns their count
 // The handles open now, in slot order: fills at most max of them into out
 // and returns how many there are.
 int mrhandles(HKEY *out, int max);
+inline int mropenhandles(void) {
+  return mrhandles(nullptr, 0);
+}
 // Writes the path, below its root, of the key that an open handle or a root
 // stands for (empty for a root), in UTF-8; returns its length, or -1 for any
 // other h.

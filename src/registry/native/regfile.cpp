@@ -80,8 +80,7 @@ void skipped(reader &r, unsigned long line, const char *what) {
 
 // The code page 8-bit text is read in when the registry's ACP is acp.
 const cpage *codepage(unsigned acp) {
-  const cpage *p = cpfind(acp);
-  return p ? p : cpfind(CPFALLBACK);
+  return cpfind(cpfind(acp) ? acp : CPFALLBACK);
 }
 
 // Reads more of the file behind what is not read yet. False when none came.

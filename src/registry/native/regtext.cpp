@@ -1,5 +1,7 @@
 #include "regtext.h"
 
+#include <algorithm>
+
 #include "codepage.h"
 
 const rootkey rootkeys[MRNROOTS] = {
@@ -13,12 +15,7 @@ const rootkey rootkeys[MRNROOTS] = {
 int rootbyname(std::u16string_view s) {
   for (int r = 0; r < MRNROOTS; r++) {
     std::string_view n = rootkeys[r].name;
-    if (s.size() != n.size())
-      continue;
-    size_t k = 0;
-    while (k < n.size() && upper(s[k]) == (char16_t)n[k])
-      k++;
-    if (k == n.size())
+    if (std::equal(s.begin(), s.end(), n.begin(), n.end(), [](char16_t c, char d) { return upper(c) == d; }))
       return r;
   }
   return -1;
