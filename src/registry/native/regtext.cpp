@@ -15,7 +15,8 @@ const rootkey rootkeys[MRNROOTS] = {
 int rootbyname(std::u16string_view s) {
   for (int r = 0; r < MRNROOTS; r++) {
     std::string_view n = rootkeys[r].name;
-    if (std::equal(s.begin(), s.end(), n.begin(), n.end(), [](char16_t c, char d) { return upper(c) == d; }))
+    if (std::equal(s.begin(), s.end(), n.begin(), n.end(),
+                   [](char16_t c, char d) { return upper(c) == (unsigned char)d; }))
       return r;
   }
   return -1;
