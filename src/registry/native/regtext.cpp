@@ -13,12 +13,10 @@ const rootkey rootkeys[MRNROOTS] = {
 };
 
 int rootbyname(std::u16string_view s) {
-  for (int r = 0; r < MRNROOTS; r++) {
-    std::string_view n = rootkeys[r].name;
-    if (std::equal(s.begin(), s.end(), n.begin(), n.end(),
-                   [](char16_t c, char d) { return upper(c) == (unsigned char)d; }))
+  auto same = [](char16_t c, char d) { return upper(c) == (unsigned char)d; };
+  for (int r = 0; r < MRNROOTS; r++)
+    if (std::string_view n = rootkeys[r].name; std::equal(s.begin(), s.end(), n.begin(), n.end(), same))
       return r;
-  }
   return -1;
 }
 
