@@ -37,7 +37,7 @@ size_t cptowide(const cpage *p, const unsigned char *s, size_t n, char16_t *out)
     if (lead && i + 1 < n && s[i + 1])
       out[k++] = cppages[lead][s[++i]];
     else
-      out[k++] = cppages[p->single][s[i]];
+      out[k++] = s[i] < 0x80 ? s[i] : cppages[p->single][s[i]];
   }
   return k;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,11 @@
 #include "regcalls.h"
 
 namespace {
+
+// Subkeys enough for a key's lookups to go by hash (kidbyhash).
+const size_t MANYKIDS = 64;
+// Values few enough to be looked through in order (findval).
+const size_t FEWVALS = 16;
 
 // A name in the registry's text.
 struct mname {
@@ -34,13 +40,16 @@ struct mvalue {
 };
 
 struct mkey {
-  DWORD parent;               // MRNONE for a root
-  mname name;                 // as created
-  DWORD link;                 // MRNONE, or the key this one stands for
-  bool dead;                  // deleted, with everything below it
-  std::vector<mkid> kids;     // live subkeys, in Windows' order
+  DWORD parent;            // MRNONE for a root
+  mname name;              // as created
+  DWORD link;              // MRNONE, or the key this one stands for
+  bool dead;               // deleted, with everything below it
+  std::vector<mkid> kids;  // live subkeys, in Windows' order
+  // With many subkeys, each one's namehash and place in kids, sorted: made by
+  // mrready, emptied by any change to kids (findkid's fast path).
+  std::vector<std::pair<uint32_t, DWORD>> byhash;
   std::vector<mvalue> vals;   // in creation order
-  std::vector<DWORD> byname;  // indices into vals, sorted by name
+  std::vector<DWORD> byname;  // with many values, indices into vals sorted by name; else empty
 };
 
 struct memreg {
@@ -49,6 +58,7 @@ struct memreg {
   // size takes half a unit), as they came; a value set again goes at the end.
   std::u16string text;
   std::vector<DWORD> links;      // keys that are links
+  std::vector<DWORD> crowded;    // keys that have had MANYKIDS subkeys
   DWORD handles[MRHANDLES];      // key id + 1 of each open handle's key, 0 for a free slot
   const cpage *cp;               // what the calls hand text over in
   char16_t wide[MRNAMEMAX + 1];  // a name or path handed to a call, in UTF-16
@@ -92,9 +102,30 @@ typename std::vector<T>::iterator place(std::vector<T> &items, std::u16string_vi
                           [&](const T &item, std::u16string_view n) { return nameless(nameof(item), n); });
 }
 
+uint32_t namehash(std::u16string_view name) {
+  uint32_t h = 2166136261u;
+  for (char16_t c : name)
+    h = (h ^ upper(c)) * 16777619u;
+  return h;
+}
+
+// The subkey of p called name, found by its hash; p.kids.end() when there is
+// none. The scans open subkeys among thousands in no order of theirs.
+std::vector<mkid>::iterator kidbyhash(mkey &p, std::u16string_view name) {
+  uint32_t h = namehash(name);
+  auto at = std::lower_bound(p.byhash.begin(), p.byhash.end(), std::pair<uint32_t, DWORD>{h, 0});
+  for (; at != p.byhash.end() && at->first == h; ++at)
+    if (samename(textof(p.kids[at->second].name), name))
+      return p.kids.begin() + at->second;
+  return p.kids.end();
+}
+
 // Where name is, or would go, among p's subkeys; *found tells which.
 std::vector<mkid>::iterator kidplace(mkey &p, std::u16string_view name, bool *found) {
-  auto at = place(p.kids, name, [&](const mkid &c) { return textof(c.name); });
+  auto at = p.byhash.empty() ? p.kids.end() : kidbyhash(p, name);
+  if ((*found = at != p.kids.end()))
+    return at;
+  at = place(p.kids, name, [&](const mkid &c) { return textof(c.name); });
   *found = at != p.kids.end() && samename(textof(at->name), name);
   return at;
 }
@@ -103,8 +134,14 @@ std::vector<DWORD>::iterator valplace(mkey &k, std::u16string_view name) {
   return place(k.byname, name, [&](DWORD v) { return textof(k.vals[v].name); });
 }
 
-// The index in k.vals of the value called name, or MRNONE.
+// The index in k.vals of the value called name, or MRNONE. A few values are
+// looked through, their lengths first, so that few of their names are read.
 DWORD findval(mkey &k, std::u16string_view name) {
+  for (DWORD v = 0; k.byname.empty() && v < k.vals.size(); v++)
+    if (k.vals[v].name.len == name.size() && samename(textof(k.vals[v].name), name))
+      return v;
+  if (k.byname.empty())
+    return MRNONE;
   auto at = valplace(k, name);
   return at != k.byname.end() && samename(textof(k.vals[*at].name), name) ? *at : MRNONE;
 }
@@ -200,9 +237,10 @@ void mrclear(void) {
   memreg &r = reg();
   r.keys.clear();
   r.links.clear();
+  r.crowded.clear();
   r.text.clear();
   for (int root = 0; root < MRNROOTS; root++)
-    r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}});
+    r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}, {}});
   memset(r.handles, 0, sizeof r.handles);
   r.cp = cpfind(CPFALLBACK);
   regcallsreset();
@@ -228,7 +266,10 @@ DWORD mrkey(DWORD parent, std::u16string_view name) {
   DWORD k = (DWORD)keys.size();
   mname n = addtext(name);
   p.kids.insert(at, mkid{k, n});
-  keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}});
+  p.byhash.clear();
+  if (p.kids.size() == MANYKIDS)
+    reg().crowded.push_back(parent);
+  keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}, {}});
   return k;
 }
 
@@ -238,6 +279,7 @@ void mrdelkey(DWORD key) {
     return;
   mkey &p = keys[keys[key].parent];
   p.kids.erase(std::find_if(p.kids.begin(), p.kids.end(), [&](const mkid &c) { return c.id == key; }));
+  p.byhash.clear();
   keys[key].dead = true;
   // Everything below is unreachable from here on. A link into the subtree
   // would dangle, so it goes too.
@@ -263,8 +305,15 @@ void mrsetvalue(DWORD key, std::u16string_view name, DWORD type, const void *dat
     k.vals[v] = writeval(k.vals[v].name, type, data, size);  // the name stays as first spelt
     return;
   }
-  k.byname.insert(valplace(k, name), (DWORD)k.vals.size());
+  if (!k.byname.empty())
+    k.byname.insert(valplace(k, name), (DWORD)k.vals.size());
   k.vals.push_back(writeval(addtext(name), type, data, size));
+  if (k.byname.empty() && k.vals.size() > FEWVALS) {
+    k.byname.resize(k.vals.size());
+    std::iota(k.byname.begin(), k.byname.end(), 0);
+    std::sort(k.byname.begin(), k.byname.end(),
+              [&](DWORD a, DWORD b) { return nameless(textof(k.vals[a].name), textof(k.vals[b].name)); });
+  }
 }
 
 void mrdelvalue(DWORD key, std::u16string_view name) {
@@ -273,7 +322,8 @@ void mrdelvalue(DWORD key, std::u16string_view name) {
   if (v == MRNONE)
     return;
   k.vals.erase(k.vals.begin() + v);
-  k.byname.erase(std::find(k.byname.begin(), k.byname.end(), v));
+  if (!k.byname.empty())
+    k.byname.erase(std::find(k.byname.begin(), k.byname.end(), v));
   for (DWORD &o : k.byname)
     o -= o > v;
 }
@@ -308,6 +358,12 @@ unsigned mracp(void) {
 }
 
 int mrready(unsigned *acp) {
+  for (DWORD id : reg().crowded)
+    if (mkey &k = reg().keys[id]; k.kids.size() >= MANYKIDS && k.byhash.empty()) {
+      for (DWORD i = 0; i < k.kids.size(); i++)
+        k.byhash.emplace_back(namehash(textof(k.kids[i].name)), i);
+      std::sort(k.byhash.begin(), k.byhash.end());
+    }
   unsigned cp = mracp();
   if (acp)
     *acp = cp;

@@ -483,10 +483,10 @@ void value(reader &r, size_t i, bool dflt) {
 // names are passed over. It starts from the last key the path shares with the
 // path walked last, as most key lines name a child or sibling of the one before.
 DWORD walk(reader &r, DWORD id, u16view path, size_t k, bool create) {
-  size_t same = std::mismatch(path.begin(), path.end(), r.last.begin(), r.last.end()).first - path.begin();
-  size_t n = 0;  // names shared
-  for (size_t e; n < r.lastkeys.size() && (e = r.lastkeys[n].first) <= same; n++)
-    if (e < path.size() && path[e] != '\\')
+  size_t n = r.lastkeys.size();  // names shared, looked for from the deepest
+  for (size_t e; n > 0; n--)
+    if ((e = r.lastkeys[n - 1].first) <= path.size() && (e == path.size() || path[e] == '\\') &&
+        memcmp(path.data(), r.last.data(), 2 * e) == 0)
       break;
   if (n > 0) {
     k = r.lastkeys[n - 1].first;
