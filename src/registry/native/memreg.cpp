@@ -30,6 +30,7 @@ struct mname {
 struct mkid {
   DWORD id;
   mname name;
+  uint32_t hash;  // namehash of its name
 };
 
 struct mvalue {
@@ -265,7 +266,7 @@ DWORD mrkey(DWORD parent, std::u16string_view name) {
     return at->id;
   DWORD k = (DWORD)keys.size();
   mname n = addtext(name);
-  p.kids.insert(at, mkid{k, n});
+  p.kids.insert(at, mkid{k, n, namehash(name)});
   p.byhash.clear();
   if (p.kids.size() == MANYKIDS)
     reg().crowded.push_back(parent);
@@ -361,7 +362,7 @@ int mrready(unsigned *acp) {
   for (DWORD id : reg().crowded)
     if (mkey &k = reg().keys[id]; k.kids.size() >= MANYKIDS && k.byhash.empty()) {
       for (DWORD i = 0; i < k.kids.size(); i++)
-        k.byhash.emplace_back(namehash(textof(k.kids[i].name)), i);
+        k.byhash.emplace_back(k.kids[i].hash, i);
       std::sort(k.byhash.begin(), k.byhash.end());
     }
   unsigned cp = mracp();
