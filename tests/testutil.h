@@ -25,6 +25,11 @@ inline const std::string headers = maphead + bushead + enumhead;
 void mrsz(const char *path, const char *name, const char *text);
 void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size);
 
+// How many handles are open.
+inline int mropenhandles(void) {
+  return mrhandles(nullptr, 0);
+}
+
 // s and a zero byte after it, as text data is stored.
 std::string z(const std::string &s);
 

@@ -16,8 +16,6 @@
 
 namespace {
 
-// Subkeys enough for a key's lookups to go by hash (kidbyhash).
-const size_t MANYKIDS = 64;
 // Values few enough to be looked through in order (findval).
 const size_t FEWVALS = 16;
 
@@ -30,7 +28,6 @@ struct mname {
 struct mkid {
   DWORD id;
   mname name;
-  uint32_t hash;  // namehash of its name
 };
 
 struct mvalue {
@@ -41,14 +38,11 @@ struct mvalue {
 };
 
 struct mkey {
-  DWORD parent;            // MRNONE for a root
-  mname name;              // as created
-  DWORD link;              // MRNONE, or the key this one stands for
-  bool dead;               // deleted, with everything below it
-  std::vector<mkid> kids;  // live subkeys, in Windows' order
-  // With many subkeys, each one's namehash and place in kids, sorted: made by
-  // mrready, emptied by any change to kids (findkid's fast path).
-  std::vector<std::pair<uint32_t, DWORD>> byhash;
+  DWORD parent;               // MRNONE for a root
+  mname name;                 // as created
+  DWORD link;                 // MRNONE, or the key this one stands for
+  bool dead;                  // deleted, with everything below it
+  std::vector<mkid> kids;     // live subkeys, in Windows' order
   std::vector<mvalue> vals;   // in creation order
   std::vector<DWORD> byname;  // with many values, indices into vals sorted by name; else empty
 };
@@ -59,7 +53,6 @@ struct memreg {
   // size takes half a unit), as they came; a value set again goes at the end.
   std::u16string text;
   std::vector<DWORD> links;      // keys that are links
-  std::vector<DWORD> crowded;    // keys that have had MANYKIDS subkeys
   DWORD handles[MRHANDLES];      // key id + 1 of each open handle's key, 0 for a free slot
   const cpage *cp;               // what the calls hand text over in
   char16_t wide[MRNAMEMAX + 1];  // a name or path handed to a call, in UTF-16
@@ -103,30 +96,9 @@ typename std::vector<T>::iterator place(std::vector<T> &items, std::u16string_vi
                           [&](const T &item, std::u16string_view n) { return nameless(nameof(item), n); });
 }
 
-uint32_t namehash(std::u16string_view name) {
-  uint32_t h = 2166136261u;
-  for (char16_t c : name)
-    h = (h ^ upper(c)) * 16777619u;
-  return h;
-}
-
-// The subkey of p called name, found by its hash; p.kids.end() when there is
-// none. The scans open subkeys among thousands in no order of theirs.
-std::vector<mkid>::iterator kidbyhash(mkey &p, std::u16string_view name) {
-  uint32_t h = namehash(name);
-  auto at = std::lower_bound(p.byhash.begin(), p.byhash.end(), std::pair<uint32_t, DWORD>{h, 0});
-  for (; at != p.byhash.end() && at->first == h; ++at)
-    if (samename(textof(p.kids[at->second].name), name))
-      return p.kids.begin() + at->second;
-  return p.kids.end();
-}
-
 // Where name is, or would go, among p's subkeys; *found tells which.
 std::vector<mkid>::iterator kidplace(mkey &p, std::u16string_view name, bool *found) {
-  auto at = p.byhash.empty() ? p.kids.end() : kidbyhash(p, name);
-  if ((*found = at != p.kids.end()))
-    return at;
-  at = place(p.kids, name, [&](const mkid &c) { return textof(c.name); });
+  auto at = place(p.kids, name, [&](const mkid &c) { return textof(c.name); });
   *found = at != p.kids.end() && samename(textof(at->name), name);
   return at;
 }
@@ -145,10 +117,6 @@ DWORD findval(mkey &k, std::u16string_view name) {
     return MRNONE;
   auto at = valplace(k, name);
   return at != k.byname.end() && samename(textof(k.vals[*at].name), name) ? *at : MRNONE;
-}
-
-const char *dataof(const mvalue &v) {
-  return (const char *)(reg().text.data() + v.at);
 }
 
 // Writes a value's data at the end of the registry's text.
@@ -210,7 +178,7 @@ LONG adata(const mvalue &v, LPDWORD type, LPBYTE data, LPDWORD datasize) {
   if (istext(v.type))
     size = atext(reg().text.data() + v.at, v.size / 2, (char *)data, cap);
   else if (data != nullptr && size <= cap)
-    memcpy(data, dataof(v), size);
+    memcpy(data, reg().text.data() + v.at, size);
   if (data != nullptr && size > cap) {
     *datasize = (DWORD)size;
     return ERROR_MORE_DATA;
@@ -238,10 +206,9 @@ void mrclear(void) {
   memreg &r = reg();
   r.keys.clear();
   r.links.clear();
-  r.crowded.clear();
   r.text.clear();
   for (int root = 0; root < MRNROOTS; root++)
-    r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}, {}});
+    r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}});
   memset(r.handles, 0, sizeof r.handles);
   r.cp = cpfind(CPFALLBACK);
   regcallsreset();
@@ -266,11 +233,8 @@ DWORD mrkey(DWORD parent, std::u16string_view name) {
     return at->id;
   DWORD k = (DWORD)keys.size();
   mname n = addtext(name);
-  p.kids.insert(at, mkid{k, n, namehash(name)});
-  p.byhash.clear();
-  if (p.kids.size() == MANYKIDS)
-    reg().crowded.push_back(parent);
-  keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}, {}});
+  p.kids.insert(at, mkid{k, n});
+  keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}});
   return k;
 }
 
@@ -280,7 +244,6 @@ void mrdelkey(DWORD key) {
     return;
   mkey &p = keys[keys[key].parent];
   p.kids.erase(std::find_if(p.kids.begin(), p.kids.end(), [&](const mkid &c) { return c.id == key; }));
-  p.byhash.clear();
   keys[key].dead = true;
   // Everything below is unreachable from here on. A link into the subtree
   // would dangle, so it goes too.
@@ -335,7 +298,7 @@ int mrgetvalue(DWORD key, std::u16string_view name, DWORD *type, const char **da
   if (v == MRNONE)
     return -1;
   *type = k.vals[v].type;
-  *data = dataof(k.vals[v]);
+  *data = (const char *)(reg().text.data() + k.vals[v].at);
   *size = k.vals[v].size;
   return 0;
 }
@@ -359,12 +322,6 @@ unsigned mracp(void) {
 }
 
 int mrready(unsigned *acp) {
-  for (DWORD id : reg().crowded)
-    if (mkey &k = reg().keys[id]; k.kids.size() >= MANYKIDS && k.byhash.empty()) {
-      for (DWORD i = 0; i < k.kids.size(); i++)
-        k.byhash.emplace_back(k.kids[i].hash, i);
-      std::sort(k.byhash.begin(), k.byhash.end());
-    }
   unsigned cp = mracp();
   if (acp)
     *acp = cp;

@@ -30,8 +30,7 @@ const int MRNAMEMAX = 16383;  // longest value name
 // Empties the registry and resets handles, faults and counters.
 void mrclear(void);
 
-// Makes room for the text of an export of size bytes before it is loaded,
-// so that the registry's text is not copied over and over as it grows.
+// Makes room for the text of an export of size bytes, before loading it.
 void mrreserve(size_t size);
 
 // Key ids. Roots exist from mrclear on; mrkey finds or creates a child.
@@ -78,9 +77,6 @@ DWORD mrmasks(DWORD *masks, DWORD max);  // masks of the opens, in order; return
 // The handles open now, in slot order: fills at most max of them into out
 // and returns how many there are.
 int mrhandles(HKEY *out, int max);
-inline int mropenhandles(void) {
-  return mrhandles(nullptr, 0);
-}
 // Writes the path, below its root, of the key that an open handle or a root
 // stands for (empty for a root), in UTF-8; returns its length, or -1 for any
 // other h.

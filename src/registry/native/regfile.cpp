@@ -261,13 +261,6 @@ bool header(u16view s, size_t i) {
   return s.size() - i == h.size() && tag(s, i, h);
 }
 
-// UTF-16 text appended to d as UTF-16LE bytes.
-void putwide(std::string &d, u16view s) {
-  size_t at = d.size();
-  d.resize(at + 2 * s.size());
-  memcpy(d.data() + at, s.data(), 2 * s.size());
-}
-
 const long UNTERMINATED = -1, BADESCAPE = -2;
 
 // A quoted name or string from i (after its quote) into out, unescaped (a
@@ -401,7 +394,7 @@ const char *data(reader &r, u16view s, size_t i, DWORD *type) {
     if (!rest(s, (size_t)e))
       return "expected end of line or a comment after the string";
     r.wide += u'\0';
-    putwide(r.data, r.wide);
+    r.data.assign((const char *)r.wide.data(), 2 * r.wide.size());
     return nullptr;
   }
   if (tag(s, i, "dword:")) {
@@ -433,8 +426,7 @@ const char *data(reader &r, u16view s, size_t i, DWORD *type) {
   r.wide.resize(r.data.size());
   r.wide.resize(cptowide(r.cp, (const unsigned char *)r.data.data(), r.data.size(), r.wide.data()));
   r.used8 = true;
-  r.data.clear();
-  putwide(r.data, r.wide);
+  r.data.assign((const char *)r.wide.data(), 2 * r.wide.size());
   return nullptr;
 }
 

@@ -22,11 +22,9 @@ int rootbyname(std::u16string_view s);
 // The root a predefined handle stands for, or -1.
 int rootbyhandle(HKEY h);
 
-// Names compare as their UTF-16 code units upper-cased as Windows does
-// (cpupper): whether they are the same name, and whether a sorts before b,
-// as Windows sorts subkeys.
-// A unit upper-cased as Windows does; names are mostly ASCII, which folds
-// here, the rest by Windows' table.
+// Names compare as their UTF-16 code units upper-cased as Windows does:
+// whether they are the same name, and whether a sorts before b, as Windows
+// sorts subkeys. ASCII folds here, the rest by Windows' table (cpupper).
 inline char16_t upper(char16_t c) {
   if (c >= 0x80)
     return cpupper(c);
