@@ -114,6 +114,17 @@ TEST(Memreg, NamesMatchWithoutCaseInAnyOrder) {
   }
 }
 
+// Room asked for before a load is only a hint: asking for too much is no
+// failure, and the registry fills as before.
+TEST(Memreg, RoomForTextIsOnlyAHint) {
+  mrclear();
+  mrreserve((size_t)-1);
+  mrsz("K", "v", "x");
+  HKEY k = open("K");
+  EXPECT_EQ(valuenames(k), std::vector<std::string>{"v"});
+  RegCloseKey(k);
+}
+
 TEST(Memreg, SubkeysSortedAsWindowsFoldsThem) {
   mrclear();
   // Windows compares upper-cased names, so '_' (after 'Z') sorts after

@@ -5,6 +5,7 @@
 #include "memreg.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <numeric>
@@ -215,7 +216,10 @@ void mrclear(void) {
 }
 
 void mrreserve(size_t size) {
-  reg().text.reserve(reg().text.size() + size / 2);
+  try {  // only a hint: without the room, the text grows as it goes
+    reg().text.reserve(reg().text.size() + size / 2);
+  } catch (const std::exception &) {
+  }
 }
 
 DWORD mrfind(DWORD parent, std::u16string_view name) {
@@ -343,11 +347,8 @@ DWORD mrpath(const char *path) {
 int mrhandles(HKEY *out, int max) {
   int n = 0;
   for (int slot = 0; slot < MRHANDLES; slot++)
-    if (reg().handles[slot] != 0) {
-      if (n < max)
-        out[n] = (HKEY)(uintptr_t)((slot + 1) * 16);
-      n++;
-    }
+    if (reg().handles[slot] != 0 && n++ < max)
+      out[n - 1] = (HKEY)(uintptr_t)((slot + 1) * 16);
   return n;
 }
 
@@ -358,10 +359,8 @@ int mrkeypath(HKEY h, char *buf, size_t cap) {
   std::string path;
   for (; k >= MRNROOTS; k = reg().keys[k].parent)
     path.insert(0, utf16to8(textof(reg().keys[k].name)) + (path.empty() ? "" : "\\"));
-  size_t n = std::min(path.size(), cap - 1);
-  memcpy(buf, path.data(), n);
-  buf[n] = 0;
-  return (int)n;
+  snprintf(buf, cap, "%s", path.c_str());
+  return (int)std::min(path.size(), cap - 1);
 }
 
 DWORD mrnkeys(void) {
