@@ -5,7 +5,6 @@
 #include "memreg.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <numeric>
@@ -356,11 +355,12 @@ int mrkeypath(HKEY h, char *buf, size_t cap) {
   DWORD k = keyof(h);
   if (k == MRNONE || cap == 0)
     return -1;
-  std::string path;
+  std::u16string path;
   for (; k >= MRNROOTS; k = reg().keys[k].parent)
-    path.insert(0, utf16to8(textof(reg().keys[k].name)) + (path.empty() ? "" : "\\"));
-  snprintf(buf, cap, "%s", path.c_str());
-  return (int)std::min(path.size(), cap - 1);
+    path.insert(0, std::u16string(textof(reg().keys[k].name)) + (path.empty() ? u"" : u"\\"));
+  size_t n = std::min(atext(path.data(), path.size(), buf, cap - 1), cap - 1);
+  buf[n] = 0;
+  return (int)n;
 }
 
 DWORD mrnkeys(void) {

@@ -78,8 +78,8 @@ DWORD mrmasks(DWORD *masks, DWORD max);  // masks of the opens, in order; return
 // and returns how many there are.
 int mrhandles(HKEY *out, int max);
 // Writes the path, below its root, of the key that an open handle or a root
-// stands for (empty for a root), in UTF-8; returns its length, or -1 for any
-// other h.
+// stands for (empty for a root), in the code page the calls hand names over
+// in; returns its length, or -1 for any other h.
 int mrkeypath(HKEY h, char *buf, size_t cap);
 
 // Calls fn at the start of each of the five calls, before a fault can answer

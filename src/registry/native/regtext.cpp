@@ -76,25 +76,3 @@ std::u16string utf8to16(std::string_view s) {
   }
   return out;
 }
-
-std::string utf16to8(std::u16string_view s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t k = 0; k < s.size(); k++) {
-    char32_t c = s[k];
-    bool high = c >= 0xd800 && c < 0xdc00;
-    if (high && k + 1 < s.size() && s[k + 1] >= 0xdc00 && s[k + 1] < 0xe000)
-      c = 0x10000 + ((c - 0xd800) << 10) + (s[++k] - 0xdc00);
-    else if (c >= 0xd800 && c < 0xe000)
-      c = 0xfffd;
-    if (c < 0x80) {
-      out += (char)c;
-      continue;
-    }
-    int n = c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-    out += (char)((0xf00 >> n) | (c >> (6 * (n - 1))));
-    for (int i = n - 2; i >= 0; i--)
-      out += (char)(0x80 | ((c >> (6 * i)) & 0x3f));
-  }
-  return out;
-}

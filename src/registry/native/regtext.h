@@ -50,7 +50,6 @@ inline bool nameless(std::u16string_view a, std::u16string_view b) {
   return a.size() < b.size();
 }
 
-// UTF-8 to UTF-16 and back, as Windows converts (CP_UTF8): a byte that
-// starts no well-formed sequence, and an unpaired surrogate, become U+FFFD.
+// UTF-8 to UTF-16, as Windows converts (CP_UTF8): a byte that starts no
+// well-formed sequence becomes U+FFFD.
 std::u16string utf8to16(std::string_view s);
-std::string utf16to8(std::u16string_view s);
