@@ -70,7 +70,7 @@ TEST(Memreg, NamesMatchWithoutCaseAndKeepSpelling) {
 
 // Names are found again in any case, whether they were created in order
 // (as exports list them, each after the last) or not, and whether the
-// registry was made ready for a run or not.
+// registry was made ready for a run (subkeys then found by hash) or not.
 TEST(Memreg, NamesMatchWithoutCaseInAnyOrder) {
   for (int mode = 0; mode < 4; mode++) {
     bool reversed = mode & 1, ready = mode & 2;
@@ -111,6 +111,25 @@ TEST(Memreg, NamesMatchWithoutCaseInAnyOrder) {
       EXPECT_EQ(vals[i], name(i, false));
     }
     RegCloseKey(k);
+  }
+}
+
+// Among many subkeys, found by hash once the registry is ready, two whose
+// names hash the same (found by trying) are told apart by their names.
+TEST(Memreg, SubkeysWithTheSameHashStayApart) {
+  mrclear();
+  for (int i = 0; i < 100; i++)
+    mrpath(("K\\k" + std::to_string(i)).c_str());
+  mrpath("K\\YAGK3NEE");
+  mrpath("K\\D52JY6CD");
+  mrready();
+  for (const char *n : {"yagk3nee", "d52jy6cd"}) {
+    HKEY h = open((std::string("K\\") + n).c_str());
+    char path[64] = "";
+    EXPECT_GT(mrkeypath(h, path, sizeof path), 0);
+    EXPECT_STREQ(path,
+                 (std::string("K\\") + (char)toupper(n[0]) + (n[0] == 'y' ? "AGK3NEE" : "52JY6CD")).c_str());
+    RegCloseKey(h);
   }
 }
 

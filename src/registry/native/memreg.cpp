@@ -16,8 +16,9 @@
 
 namespace {
 
-// Values few enough to be looked through in order (findval).
-const size_t FEWVALS = 16;
+// Values few enough to be looked through in order (findval), and subkeys
+// enough to be found by hash once the registry is ready (kidplace).
+const size_t FEWVALS = 16, MANYKIDS = 64;
 
 // A name in the registry's text.
 struct mname {
@@ -28,6 +29,7 @@ struct mname {
 struct mkid {
   DWORD id;
   mname name;
+  uint32_t hash;  // namehash(name)
 };
 
 struct mvalue {
@@ -38,11 +40,13 @@ struct mvalue {
 };
 
 struct mkey {
-  DWORD parent;               // MRNONE for a root
-  mname name;                 // as created
-  DWORD link;                 // MRNONE, or the key this one stands for
-  bool dead;                  // deleted, with everything below it
-  std::vector<mkid> kids;     // live subkeys, in Windows' order
+  DWORD parent;            // MRNONE for a root
+  mname name;              // as created
+  DWORD link;              // MRNONE, or the key this one stands for
+  bool dead;               // deleted, with everything below it
+  std::vector<mkid> kids;  // live subkeys, in Windows' order
+  // With MANYKIDS or more, made by mrready: their hashes and places in kids, sorted.
+  std::vector<std::pair<uint32_t, DWORD>> byhash;
   std::vector<mvalue> vals;   // in creation order
   std::vector<DWORD> byname;  // with many values, indices into vals sorted by name; else empty
 };
@@ -96,8 +100,21 @@ typename std::vector<T>::iterator place(std::vector<T> &items, std::u16string_vi
                           [&](const T &item, std::u16string_view n) { return nameless(nameof(item), n); });
 }
 
-// Where name is, or would go, among p's subkeys; *found tells which.
+uint32_t namehash(std::u16string_view name) {  // FNV-1a, of the name upper-cased
+  uint32_t h = 2166136261u;
+  for (char16_t c : name)
+    h = (h ^ upper(c)) * 16777619u;
+  return h;
+}
+
+// Where name is, or would go, among p's subkeys; *found tells which. Among
+// many, the scans' opens come in no order of theirs: their hashes tell.
 std::vector<mkid>::iterator kidplace(mkey &p, std::u16string_view name, bool *found) {
+  std::pair<uint32_t, DWORD> h = {p.byhash.empty() ? 0 : namehash(name), 0};
+  for (auto at = std::lower_bound(p.byhash.begin(), p.byhash.end(), h);
+       at != p.byhash.end() && at->first == h.first; ++at)
+    if ((*found = samename(textof(p.kids[at->second].name), name)))
+      return p.kids.begin() + at->second;
   auto at = place(p.kids, name, [&](const mkid &c) { return textof(c.name); });
   *found = at != p.kids.end() && samename(textof(at->name), name);
   return at;
@@ -208,7 +225,7 @@ void mrclear(void) {
   r.links.clear();
   r.text.clear();
   for (int root = 0; root < MRNROOTS; root++)
-    r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}});
+    r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}, {}});
   memset(r.handles, 0, sizeof r.handles);
   r.cp = cpfind(CPFALLBACK);
   regcallsreset();
@@ -236,8 +253,9 @@ DWORD mrkey(DWORD parent, std::u16string_view name) {
     return at->id;
   DWORD k = (DWORD)keys.size();
   mname n = addtext(name);
-  p.kids.insert(at, mkid{k, n});
-  keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}});
+  p.kids.insert(at, mkid{k, n, namehash(name)});
+  p.byhash.clear();
+  keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}, {}});
   return k;
 }
 
@@ -247,6 +265,7 @@ void mrdelkey(DWORD key) {
     return;
   mkey &p = keys[keys[key].parent];
   p.kids.erase(std::find_if(p.kids.begin(), p.kids.end(), [&](const mkid &c) { return c.id == key; }));
+  p.byhash.clear();
   keys[key].dead = true;
   // Everything below is unreachable from here on. A link into the subtree
   // would dangle, so it goes too.
@@ -325,6 +344,12 @@ unsigned mracp(void) {
 }
 
 int mrready(unsigned *acp) {
+  for (mkey &k : reg().keys)
+    if (k.kids.size() >= MANYKIDS && k.byhash.empty()) {
+      for (DWORD i = 0; i < k.kids.size(); i++)
+        k.byhash.emplace_back(k.kids[i].hash, i);
+      std::sort(k.byhash.begin(), k.byhash.end());
+    }
   unsigned cp = mracp();
   if (acp)
     *acp = cp;
