@@ -40,14 +40,13 @@ struct mvalue {
 };
 
 struct mkey {
-  DWORD parent;            // MRNONE for a root
-  mname name;              // as created
-  DWORD link;              // MRNONE, or the key this one stands for
-  bool dead;               // deleted, with everything below it
-  std::vector<mkid> kids;  // live subkeys, in Windows' order
-  // With MANYKIDS or more, made by mrready: their hashes and places in kids, sorted.
-  std::vector<std::pair<uint32_t, DWORD>> byhash;
-  std::vector<mvalue> vals;   // in creation order
+  DWORD parent;                                    // MRNONE for a root
+  mname name;                                      // as created
+  DWORD link;                                      // MRNONE, or the key this one stands for
+  bool dead;                                       // deleted, with everything below it
+  std::vector<mkid> kids;                          // live subkeys, in Windows' order
+  std::vector<std::pair<uint32_t, DWORD>> byhash;  // with MANYKIDS (mrready): kids' hashes and places, sorted
+  std::vector<mvalue> vals;                        // in creation order
   std::vector<DWORD> byname;  // with many values, indices into vals sorted by name; else empty
 };
 
@@ -57,6 +56,7 @@ struct memreg {
   // size takes half a unit), as they came; a value set again goes at the end.
   std::u16string text;
   std::vector<DWORD> links;      // keys that are links
+  std::vector<DWORD> crowded;    // keys that have had MANYKIDS subkeys
   DWORD handles[MRHANDLES];      // key id + 1 of each open handle's key, 0 for a free slot
   const cpage *cp;               // what the calls hand text over in
   char16_t wide[MRNAMEMAX + 1];  // a name or path handed to a call, in UTF-16
@@ -149,10 +149,8 @@ mvalue writeval(mname name, DWORD type, const void *data, size_t size) {
 // The key an HKEY stands for, or MRNONE.
 DWORD keyof(HKEY h) {
   uintptr_t v = (uintptr_t)h;
-  if (v >= 16 && v % 16 == 0 && v / 16 - 1 < (uintptr_t)MRHANDLES) {
-    DWORD k = reg().handles[v / 16 - 1];
-    return k != 0 ? k - 1 : MRNONE;
-  }
+  if (v >= 16 && v % 16 == 0 && v / 16 - 1 < (uintptr_t)MRHANDLES)
+    return reg().handles[v / 16 - 1] - 1;  // a free slot's 0 gives MRNONE
   int r = rootbyhandle(h);
   return r >= 0 ? (DWORD)r : MRNONE;
 }
@@ -223,6 +221,7 @@ void mrclear(void) {
   memreg &r = reg();
   r.keys.clear();
   r.links.clear();
+  r.crowded.clear();
   r.text.clear();
   for (int root = 0; root < MRNROOTS; root++)
     r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}, {}});
@@ -255,6 +254,8 @@ DWORD mrkey(DWORD parent, std::u16string_view name) {
   mname n = addtext(name);
   p.kids.insert(at, mkid{k, n, namehash(name)});
   p.byhash.clear();
+  if (p.kids.size() == MANYKIDS)
+    reg().crowded.push_back(parent);
   keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}, {}});
   return k;
 }
@@ -308,8 +309,7 @@ void mrdelvalue(DWORD key, std::u16string_view name) {
   if (v == MRNONE)
     return;
   k.vals.erase(k.vals.begin() + v);
-  if (!k.byname.empty())
-    k.byname.erase(std::find(k.byname.begin(), k.byname.end(), v));
+  std::erase(k.byname, v);
   for (DWORD &o : k.byname)
     o -= o > v;
 }
@@ -344,8 +344,8 @@ unsigned mracp(void) {
 }
 
 int mrready(unsigned *acp) {
-  for (mkey &k : reg().keys)
-    if (k.kids.size() >= MANYKIDS && k.byhash.empty()) {
+  for (DWORD id : reg().crowded)
+    if (mkey &k = reg().keys[id]; k.kids.size() >= MANYKIDS && k.byhash.empty()) {
       for (DWORD i = 0; i < k.kids.size(); i++)
         k.byhash.emplace_back(k.kids[i].hash, i);
       std::sort(k.byhash.begin(), k.byhash.end());

@@ -10,13 +10,9 @@
 #include "regfile.h"
 #include "registry.h"
 
-namespace {
-
-void skipped(unsigned long line, const char *expected, void *) {
+static void skipped(unsigned long line, const char *expected, void *) {
   fprintf(stderr, "comserial: line %lu: %s; skipped\n", line, expected);
 }
-
-}  // namespace
 
 int regprepare(void) {
   mrclear();
