@@ -23,10 +23,6 @@ const cpage *cpfind(unsigned cp) {
   return nullptr;
 }
 
-unsigned cpnumber(const cpage *p) {
-  return p->cp;
-}
-
 // A lead byte with no byte after it, or with a zero byte, stands alone and
 // gives the code page's default character; with any other byte it gives one
 // unit for the two, whether or not they make a character.

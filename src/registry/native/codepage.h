@@ -1,7 +1,7 @@
 // Windows' ANSI code pages and upper case, as the "A" registry calls and
-// regedit use them. Everything is looked up in generated tables
-// (cptables.inc, made by scripts/gencptables from Wine); nothing here
-// allocates or keeps state.
+// regedit use them. Everything is looked up in the tables of cptables.inc,
+// which scripts/gencptables makes from Wine; nothing here allocates or
+// keeps state.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,6 @@ struct cpage;
 // The tables of code page cp, or nullptr for one we do not support
 // (874, 932, 936, 949, 950 and 1250 to 1258 are).
 const cpage *cpfind(unsigned cp);
-unsigned cpnumber(const cpage *p);
 
 // MultiByteToWideChar(cp, 0): n bytes to UTF-16 code units, at most one per
 // byte. Returns the units written.
