@@ -20,8 +20,9 @@ std::string openkeys(void) {
   return s;
 }
 
-static void watch(int op, HKEY key, DWORD index, const char *name) {
-  regcall c = {op, key, keypath(key), 0, index, name != nullptr ? name : "", ftell(rec.out), openkeys()};
+static void watch(int op, HKEY key, DWORD arg, const char *name) {
+  DWORD mask = op == MROPEN ? arg : 0, index = op == MROPEN ? 0 : arg;
+  regcall c = {op, key, keypath(key), mask, index, name != nullptr ? name : "", ftell(rec.out), openkeys()};
   if (op == MROPEN)
     c.path += (c.path.empty() ? "" : "\\") + c.name;
   traced->push_back(c);
@@ -52,7 +53,6 @@ runresult runargs(int argc, std::vector<regcall> *calls, FILE *out) {
   FILE *f = out != nullptr ? out : tmpfile();
   rec.out = f;
   traced = calls;
-  DWORD masks0 = mrmasks(nullptr, 0);
   if (calls != nullptr) {
     calls->clear();
     mrwatch(watch);
@@ -62,15 +62,6 @@ runresult runargs(int argc, std::vector<regcall> *calls, FILE *out) {
   mrwatch(nullptr);
   if (out == nullptr)
     res.out = readall(f);
-  if (calls != nullptr) {
-    // The masks of this run's opens follow those of earlier ones.
-    std::vector<DWORD> masks(mrmasks(nullptr, 0));
-    mrmasks(masks.data(), (DWORD)masks.size());
-    DWORD k = masks0;
-    for (regcall &c : *calls)
-      if (c.op == MROPEN && k < masks.size())
-        c.mask = masks[k++];
-  }
   return res;
 }
 

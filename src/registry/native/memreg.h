@@ -73,7 +73,6 @@ void mrfaultpath(int op, const char *path, LONG code);
 // What the calls did since mrclear (or mrresetcalls).
 void mrresetcalls(void);
 DWORD mrcalls(int op);
-DWORD mrmasks(DWORD *masks, DWORD max);  // masks of the opens, in order; returns their count
 // The handles open now, in slot order: fills at most max of them into out
 // and returns how many there are.
 int mrhandles(HKEY *out, int max);
@@ -83,10 +82,11 @@ int mrhandles(HKEY *out, int max);
 int mrkeypath(HKEY h, char *buf, size_t cap);
 
 // Calls fn at the start of each of the five calls, before a fault can answer
-// it: the op, the key passed, the index of an enumeration (else 0) and the
-// subkey or value name of an open or a query (else null). Lets a test tie
-// what a run prints to the call it was making. mrclear stops it.
-typedef void (*mrwatchfn)(int op, HKEY key, DWORD index, const char *name);
+// it: the op, the key passed, the index of an enumeration or the access mask
+// of an open (else 0) and the subkey or value name of an open or a query
+// (else null). Lets a test tie what a run prints to the call it was making.
+// mrclear stops it.
+typedef void (*mrwatchfn)(int op, HKEY key, DWORD arg, const char *name);
 void mrwatch(mrwatchfn fn);
 
 // Total number of keys, for the loader's statistics and tests.

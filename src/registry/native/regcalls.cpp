@@ -10,8 +10,7 @@
 
 namespace {
 
-const int MAXFAULTS = 16;     // path faults a test may set at once
-const DWORD MAXMASKS = 4096;  // opens whose access masks are kept (a test's run makes a few dozen)
+const int MAXFAULTS = 16;  // path faults a test may set at once
 
 struct pathfault {
   int op;
@@ -25,8 +24,6 @@ struct calltrace {
   LONG faultcode[MRNOPS];  // and what it returns
   pathfault faults[MAXFAULTS];
   int nfaults;
-  DWORD masks[MAXMASKS];  // access masks of the opens, in order
-  DWORD nmasks;           // opens so far, also those past MAXMASKS
   mrwatchfn watcher;
   char full[2 * MRPATHMAX + 2];  // a path fault's candidate
 };
@@ -62,10 +59,10 @@ bool pathfaults(int op, HKEY key, const char *name, LONG *code) {
 }
 
 // What every call does first: true when an injected fault answers it.
-bool intercept(int op, HKEY key, DWORD index, const char *name, LONG *code) {
+bool intercept(int op, HKEY key, DWORD arg, const char *name, LONG *code) {
   calltrace &t = trace();
   if (t.watcher != nullptr)
-    t.watcher(op, key, index, name);
+    t.watcher(op, key, arg, name);
   t.calls[op]++;
   if (t.faultnth[op] != 0 && t.calls[op] == t.faultnth[op]) {
     *code = t.faultcode[op];
@@ -97,18 +94,10 @@ void mrfaultpath(int op, const char *path, LONG code) {
 
 void mrresetcalls(void) {
   memset(trace().calls, 0, sizeof trace().calls);
-  trace().nmasks = 0;
 }
 
 DWORD mrcalls(int op) {
   return trace().calls[op];
-}
-
-DWORD mrmasks(DWORD *out, DWORD max) {
-  calltrace &t = trace();
-  for (DWORD k = 0; k < t.nmasks && k < MAXMASKS && k < max; k++)
-    out[k] = t.masks[k];
-  return t.nmasks;
 }
 
 void mrwatch(mrwatchfn fn) {
@@ -117,12 +106,8 @@ void mrwatch(mrwatchfn fn) {
 
 LONG RegOpenKeyExA(HKEY hkey, LPCSTR subkey, DWORD options, REGSAM sam, PHKEY result) {
   (void)options;
-  calltrace &t = trace();
-  if (t.nmasks < MAXMASKS)
-    t.masks[t.nmasks] = sam;
-  t.nmasks++;
   LONG code;
-  return intercept(MROPEN, hkey, 0, subkey, &code) ? code : mropenkey(hkey, subkey, result);
+  return intercept(MROPEN, hkey, sam, subkey, &code) ? code : mropenkey(hkey, subkey, result);
 }
 
 LONG RegEnumValueA(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD reserved, LPDWORD type,
