@@ -568,6 +568,30 @@ INSTANTIATE_TEST_SUITE_P(
                  "SOFTWARE\\T", "a", REG_MULTI_SZ, "\xe9\0\0"s}),
     [](const testing::TestParamInfo<textcase> &i) { return std::string(i.param.name); });
 
+// UTF-8 is decoded sequence by sequence; a byte that starts none that is
+// well-formed (at its shortest, no surrogate, at most U+10FFFF) stands for
+// U+FFFD on its own, as the Unicode standard has it for these.
+TEST(Utf8, DecodedSequenceBySequence) {
+  struct row {
+    const char *name;
+    std::string in;
+    std::u16string out;
+  } rows[] = {
+      {"Ascii", "A~\0b"s, u"A~\0b"s},
+      {"TwoBytes", "\xc3\xa9", u"\u00e9"},
+      {"ThreeBytes", "\xe2\x82\xac", u"\u20ac"},
+      {"FourBytesAsASurrogatePair", "\xf0\x9f\x98\x80", u"\U0001f600"},
+      {"HighestCharacter", "\xf4\x8f\xbf\xbf", u"\U0010ffff"},
+      {"LoneTrailByte", "\x80x", u"\ufffdx"},
+      {"NeverALead", "\xc0\xaf\xf5\xff", u"\ufffd\ufffd\ufffd\ufffd"},
+      {"Overlong", "\xe0\x80\xaf", u"\ufffd\ufffd\ufffd"},
+      {"EncodedSurrogate", "\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},
+      {"BeyondTheLastCharacter", "\xf4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},
+  };
+  for (const row &r : rows)
+    EXPECT_EQ(utf8to16(r.in), r.out) << r.name;
+}
+
 // An 8-bit export is in the machine's code page already, the one its ACP
 // names: its bytes pass as they are, and its names match as that code
 // page's characters (lower-case Cyrillic opens the upper-case key). The

@@ -1,6 +1,7 @@
 #include "regtext.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "codepage.h"
 
@@ -27,52 +28,25 @@ int rootbyhandle(HKEY h) {
   return -1;
 }
 
-namespace {
-
-// How long a UTF-8 sequence that starts with b is, or 0 for no start.
-size_t leadlen(unsigned b) {
-  if (b < 0x80)
-    return 1;
-  if (b < 0xc2 || b >= 0xf5)
-    return 0;
-  return b < 0xe0 ? 2 : b < 0xf0 ? 3 : 4;
-}
-
-// The length of the well-formed UTF-8 sequence at s[k], or 0.
-size_t seqlen(std::string_view s, size_t k, char32_t *c) {
-  unsigned b = (unsigned char)s[k];
-  size_t n = leadlen(b);
-  if (n == 0 || s.size() - k < n)
-    return 0;
-  char32_t v = n == 1 ? b : b & (0x7f >> n);
-  for (size_t i = 1; i < n; i++) {
-    unsigned t = (unsigned char)s[k + i];
-    if ((t & 0xc0) != 0x80)
-      return 0;
-    v = v << 6 | (t & 0x3f);
-  }
-  bool shortest = n < 3 || (n == 3 ? v >= 0x800 : v >= 0x10000);
-  if (!shortest || v > 0x10ffff || (v >= 0xd800 && v < 0xe000))
-    return 0;
-  *c = v;
-  return n;
-}
-
-}  // namespace
-
 std::u16string utf8to16(std::string_view s) {
+  static const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};  // the smallest of each length
   std::u16string out;
-  out.reserve(s.size());
   for (size_t k = 0; k < s.size();) {
-    char32_t c = 0xfffd;
-    size_t n = seqlen(s, k, &c);
-    k += n ? n : 1;
+    // A lead byte's leading ones give its sequence's length n, and each
+    // byte after it six bits; well-formed at its shortest, no surrogate.
+    int ones = std::countl_one((unsigned char)s[k]);
+    size_t n = ones == 0 ? 1 : ones == 1 || ones > 4 ? 0 : (size_t)ones, i = 1;
+    char32_t c = (unsigned char)s[k] & (0x7f >> ones);
+    for (; i < n && k + i < s.size() && (s[k + i] & 0xc0) == 0x80; i++)
+      c = c << 6 | (s[k + i] & 0x3f);
+    bool ok = n > 0 && i == n && c >= least[n] && c <= 0x10ffff && (c < 0xd800 || c >= 0xe000);
+    k += ok ? n : 1;
+    c = ok ? c : 0xfffd;
     if (c >= 0x10000) {
       out += (char16_t)(0xd800 + ((c - 0x10000) >> 10));
-      out += (char16_t)(0xdc00 + (c & 0x3ff));
-    } else {
-      out += (char16_t)c;
+      c = 0xdc00 + (c & 0x3ff);
     }
+    out += (char16_t)c;
   }
   return out;
 }
