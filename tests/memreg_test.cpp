@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -170,6 +171,67 @@ TEST(Memreg, ValuesInCreationOrderAndResetKeepsPlace) {
   mrdelvalue(mrpath("K"), u"alpha");
   EXPECT_EQ(valuenames(k), (std::vector<std::string>{"zeta", "mid"}));
   RegCloseKey(k);
+}
+
+// Values are found however many a key has, as their count crosses the
+// number up to which they are looked through in order, both ways.
+TEST(Memreg, ValuesFoundAsTheirCountCrossesTheIndexLimit) {
+  for (int n : {15, 16, 17, 18, 40}) {
+    SCOPED_TRACE(n);
+    mrclear();
+    std::vector<std::string> want;
+    for (int i = 0; i < n; i++) {
+      want.push_back("v" + std::to_string(i));
+      mrsz("K", want.back().c_str(), "x");
+    }
+    for (std::string gone : {want[n - 1], want[n / 2], want[0]}) {
+      mrdelvalue(mrpath("K"), utf8to16(gone));
+      want.erase(std::find(want.begin(), want.end(), gone));
+    }
+    mrsz("K", "New", "x");
+    mrsz("K", "V0", "x");
+    want.insert(want.end(), {"New", "V0"});
+    HKEY k = open("K");
+    EXPECT_EQ(valuenames(k), want);
+    for (int i = 0; i < n + 1; i++) {
+      std::string name = "V" + std::to_string(i);
+      bool there = std::find(want.begin(), want.end(), i == 0 ? name : "v" + std::to_string(i)) != want.end();
+      EXPECT_EQ(RegQueryValueExA(k, name.c_str(), nullptr, nullptr, nullptr, nullptr),
+                there ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND)
+          << name;
+    }
+    RegCloseKey(k);
+  }
+}
+
+// A deleted key is gone with everything below it and every link into it,
+// once and for all; a handle opened on it before still names it.
+TEST(Memreg, DeletedKeysStayDeleted) {
+  mrclear();
+  mrsz("A\\B\\C", "v", "1");
+  DWORD b = mrpath("A\\B"), c = mrpath("A\\B\\C");
+  mrlink(mrpath("L"), u"ToC", c);
+  mrlink(mrpath("L"), u"ToA", mrpath("A"));
+  HKEY h = open("A\\B\\C");
+  ASSERT_NE(h, nullptr);
+  mrdelkey(b);
+  mrdelkey(b);
+  mrdelkey(c);  // below a deleted key: nothing more to do
+  EXPECT_EQ(open("A\\B"), nullptr);
+  HKEY l = open("L");
+  EXPECT_EQ(subkeys(l), std::vector<std::string>{"ToA"});
+  HKEY a = open("L\\ToA");
+  EXPECT_EQ(subkeys(a), std::vector<std::string>{});
+  char path[64] = "";
+  EXPECT_EQ(mrkeypath(h, path, sizeof path), 5);
+  EXPECT_STREQ(path, "A\\B\\C");
+  // Made again, it is a new key, and empty.
+  mrpath("A\\B");
+  HKEY b2 = open("A\\B");
+  EXPECT_EQ(subkeys(b2), std::vector<std::string>{});
+  EXPECT_EQ(valuenames(b2), std::vector<std::string>{});
+  for (HKEY k : {h, l, a, b2})
+    RegCloseKey(k);
 }
 
 TEST(Memreg, ResultCodes) {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -39,15 +40,19 @@ struct mvalue {
   DWORD type;
 };
 
-struct mkey {
-  DWORD parent;                                    // MRNONE for a root
-  mname name;                                      // as created
-  DWORD link;                                      // MRNONE, or the key this one stands for
-  bool dead;                                       // deleted, with everything below it
-  std::vector<mkid> kids;                          // live subkeys, in Windows' order
+// What a key with many subkeys or values keeps besides, to find names fast.
+struct mindex {
   std::vector<std::pair<uint32_t, DWORD>> byhash;  // with MANYKIDS (mrready): kids' hashes and places, sorted
-  std::vector<mvalue> vals;                        // in creation order
-  std::vector<DWORD> byname;  // with many values, indices into vals sorted by name; else empty
+  std::vector<DWORD> byname;  // with more than FEWVALS values: indices into vals, sorted by name
+};
+
+struct mkey {
+  DWORD parent;                // MRNONE for a root
+  mname name;                  // as created
+  DWORD link;                  // MRNONE, or the key this one stands for
+  std::unique_ptr<mindex> ix;  // made when first needed: few keys need one
+  std::vector<mkid> kids;      // live subkeys, in Windows' order
+  std::vector<mvalue> vals;    // in creation order
 };
 
 struct memreg {
@@ -56,7 +61,6 @@ struct memreg {
   // size takes half a unit), as they came; a value set again goes at the end.
   std::u16string text;
   std::vector<DWORD> links;      // keys that are links
-  std::vector<DWORD> crowded;    // keys that have had MANYKIDS subkeys
   DWORD handles[MRHANDLES];      // key id + 1 of each open handle's key, 0 for a free slot
   const cpage *cp;               // what the calls hand text over in
   char16_t wide[MRNAMEMAX + 1];  // a name or path handed to a call, in UTF-16
@@ -74,7 +78,7 @@ memreg &reg() {
 }
 
 std::u16string_view textof(mname n) {
-  return std::u16string_view(reg().text).substr(n.at, n.len);
+  return std::u16string_view(reg().text.data() + n.at, n.len);
 }
 
 mname addtext(std::u16string_view s) {
@@ -110,9 +114,11 @@ uint32_t namehash(std::u16string_view name) {  // FNV-1a, of the name upper-case
 // Where name is, or would go, among p's subkeys; *found tells which. Among
 // many, the scans' opens come in no order of theirs: their hashes tell.
 std::vector<mkid>::iterator kidplace(mkey &p, std::u16string_view name, bool *found) {
-  std::pair<uint32_t, DWORD> h = {p.byhash.empty() ? 0 : namehash(name), 0};
-  for (auto at = std::lower_bound(p.byhash.begin(), p.byhash.end(), h);
-       at != p.byhash.end() && at->first == h.first; ++at)
+  static const mindex none;
+  const auto &byhash = (p.ix ? *p.ix : none).byhash;
+  std::pair<uint32_t, DWORD> h = {byhash.empty() ? 0 : namehash(name), 0};
+  for (auto at = std::lower_bound(byhash.begin(), byhash.end(), h);
+       at != byhash.end() && at->first == h.first; ++at)
     if ((*found = samename(textof(p.kids[at->second].name), name)))
       return p.kids.begin() + at->second;
   auto at = place(p.kids, name, [&](const mkid &c) { return textof(c.name); });
@@ -120,20 +126,17 @@ std::vector<mkid>::iterator kidplace(mkey &p, std::u16string_view name, bool *fo
   return at;
 }
 
-std::vector<DWORD>::iterator valplace(mkey &k, std::u16string_view name) {
-  return place(k.byname, name, [&](DWORD v) { return textof(k.vals[v].name); });
-}
-
 // The index in k.vals of the value called name, or MRNONE. A few values are
 // looked through, their lengths first, so that few of their names are read.
 DWORD findval(mkey &k, std::u16string_view name) {
-  for (DWORD v = 0; k.byname.empty() && v < k.vals.size(); v++)
+  bool few = k.vals.size() <= FEWVALS;  // else k.ix->byname is there
+  for (DWORD v = 0; few && v < k.vals.size(); v++)
     if (k.vals[v].name.len == name.size() && samename(textof(k.vals[v].name), name))
       return v;
-  if (k.byname.empty())
+  if (few)
     return MRNONE;
-  auto at = valplace(k, name);
-  return at != k.byname.end() && samename(textof(k.vals[*at].name), name) ? *at : MRNONE;
+  auto at = place(k.ix->byname, name, [&](DWORD v) { return textof(k.vals[v].name); });
+  return at != k.ix->byname.end() && samename(textof(k.vals[*at].name), name) ? *at : MRNONE;
 }
 
 // Writes a value's data at the end of the registry's text.
@@ -221,10 +224,9 @@ void mrclear(void) {
   memreg &r = reg();
   r.keys.clear();
   r.links.clear();
-  r.crowded.clear();
   r.text.clear();
   for (int root = 0; root < MRNROOTS; root++)
-    r.keys.push_back(mkey{MRNONE, {}, MRNONE, false, {}, {}, {}, {}});
+    r.keys.push_back(mkey{MRNONE, {}, MRNONE, {}, {}, {}});
   memset(r.handles, 0, sizeof r.handles);
   r.cp = cpfind(CPFALLBACK);
   regcallsreset();
@@ -253,21 +255,21 @@ DWORD mrkey(DWORD parent, std::u16string_view name) {
   DWORD k = (DWORD)keys.size();
   mname n = addtext(name);
   p.kids.insert(at, mkid{k, n, namehash(name)});
-  p.byhash.clear();
-  if (p.kids.size() == MANYKIDS)
-    reg().crowded.push_back(parent);
-  keys.push_back(mkey{parent, n, MRNONE, false, {}, {}, {}, {}});
+  if (p.ix)
+    p.ix->byhash.clear();
+  keys.push_back(mkey{parent, n, MRNONE, {}, {}, {}});
   return k;
 }
 
 void mrdelkey(DWORD key) {
   std::deque<mkey> &keys = reg().keys;
-  if (key < MRNROOTS || key >= keys.size() || keys[key].dead)
+  if (key < MRNROOTS || key >= keys.size())
     return;
   mkey &p = keys[keys[key].parent];
-  p.kids.erase(std::find_if(p.kids.begin(), p.kids.end(), [&](const mkid &c) { return c.id == key; }));
-  p.byhash.clear();
-  keys[key].dead = true;
+  if (std::erase_if(p.kids, [&](const mkid &c) { return c.id == key; }) == 0)
+    return;  // deleted already
+  if (p.ix)
+    p.ix->byhash.clear();
   // Everything below is unreachable from here on. A link into the subtree
   // would dangle, so it goes too.
   for (DWORD l : reg().links) {
@@ -292,13 +294,17 @@ void mrsetvalue(DWORD key, std::u16string_view name, DWORD type, const void *dat
     k.vals[v] = writeval(k.vals[v].name, type, data, size);  // the name stays as first spelt
     return;
   }
-  if (!k.byname.empty())
-    k.byname.insert(valplace(k, name), (DWORD)k.vals.size());
+  if (k.vals.size() > FEWVALS)
+    k.ix->byname.insert(place(k.ix->byname, name, [&](DWORD v) { return textof(k.vals[v].name); }),
+                        (DWORD)k.vals.size());
   k.vals.push_back(writeval(addtext(name), type, data, size));
-  if (k.byname.empty() && k.vals.size() > FEWVALS) {
-    k.byname.resize(k.vals.size());
-    std::iota(k.byname.begin(), k.byname.end(), 0);
-    std::sort(k.byname.begin(), k.byname.end(),
+  if (k.vals.size() == FEWVALS + 1) {
+    if (!k.ix)
+      k.ix = std::make_unique<mindex>();
+    std::vector<DWORD> &byname = k.ix->byname;
+    byname.resize(k.vals.size());
+    std::iota(byname.begin(), byname.end(), 0);
+    std::sort(byname.begin(), byname.end(),
               [&](DWORD a, DWORD b) { return nameless(textof(k.vals[a].name), textof(k.vals[b].name)); });
   }
 }
@@ -308,10 +314,12 @@ void mrdelvalue(DWORD key, std::u16string_view name) {
   DWORD v = findval(k, name);
   if (v == MRNONE)
     return;
+  if (k.vals.size() > FEWVALS) {
+    std::erase(k.ix->byname, v);
+    for (DWORD &o : k.ix->byname)
+      o -= o > v;
+  }
   k.vals.erase(k.vals.begin() + v);
-  std::erase(k.byname, v);
-  for (DWORD &o : k.byname)
-    o -= o > v;
 }
 
 int mrgetvalue(DWORD key, std::u16string_view name, DWORD *type, const char **data, size_t *size) {
@@ -344,11 +352,13 @@ unsigned mracp(void) {
 }
 
 int mrready(unsigned *acp) {
-  for (DWORD id : reg().crowded)
-    if (mkey &k = reg().keys[id]; k.kids.size() >= MANYKIDS && k.byhash.empty()) {
+  for (mkey &k : reg().keys)
+    if (k.kids.size() >= MANYKIDS && (!k.ix || k.ix->byhash.empty())) {
+      if (!k.ix)
+        k.ix = std::make_unique<mindex>();
       for (DWORD i = 0; i < k.kids.size(); i++)
-        k.byhash.emplace_back(k.kids[i].hash, i);
-      std::sort(k.byhash.begin(), k.byhash.end());
+        k.ix->byhash.emplace_back(k.kids[i].hash, i);
+      std::sort(k.ix->byhash.begin(), k.ix->byhash.end());
     }
   unsigned cp = mracp();
   if (acp)
