@@ -50,7 +50,8 @@ struct reader {
   bool cr = false;                      // the last line ended with CR: a LF right after belongs to it
   bool ended = true;                    // the last line had its line end
   unsigned long line = 0;               // the current line's number
-  std::u16string text{};                // the current line, decoded, without its line end
+  u16view text{};                       // the current line, decoded, without its line end
+  std::u16string decoded{};             // text, when it had to be decoded or aligned
   const cpage *cp = nullptr;            // the code page 8-bit text is decoded with
   bool used8 = false;                   // some 8-bit text was decoded with cp
   const char *err = nullptr;            // why the input is no export or cannot be read
@@ -202,16 +203,20 @@ bool nextline(reader &r) {
   }
   const unsigned char *s = r.base + r.pos;
   unsigned stop = end ? s[n] : '\n';
-  if (r.enc == ENCUTF16) {
-    r.text.resize(n / 2);
-    memcpy(r.text.data(), s, n);
+  if (r.enc == ENCUTF16 && (uintptr_t)s % 2 == 0) {
+    r.text = u16view((const char16_t *)s, n / 2);
+  } else if (r.enc == ENCUTF16) {
+    r.decoded.resize(n / 2);
+    memcpy(r.decoded.data(), s, n);
   } else if (r.enc == ENCUTF8) {
-    r.text = utf8to16(std::string_view((const char *)s, n));
+    r.decoded = utf8to16(std::string_view((const char *)s, n));
   } else {
-    r.text.resize(n);
-    r.text.resize(cptowide(r.cp, s, n, r.text.data()));
+    r.decoded.resize(n);
+    r.decoded.resize(cptowide(r.cp, s, n, r.decoded.data()));
     r.used8 = true;
   }
+  if (r.enc != ENCUTF16 || (uintptr_t)s % 2 != 0)
+    r.text = r.decoded;
   r.pos += end ? n + w : n;
   r.line++;
   r.cr = stop == '\r';
