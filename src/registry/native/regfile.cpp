@@ -50,8 +50,8 @@ struct reader {
   bool cr = false;                      // the last line ended with CR: a LF right after belongs to it
   bool ended = true;                    // the last line had its line end
   unsigned long line = 0;               // the current line's number
-  u16view text{};                       // the current line, decoded, without its line end
-  std::u16string decoded{};             // text, when it had to be decoded or aligned
+  u16view text{};                       // the current line, decoded, without its line end, until the next
+  std::u16string decoded{};             // text, unless it is UTF-16 read where it lies in the input
   const cpage *cp = nullptr;            // the code page 8-bit text is decoded with
   bool used8 = false;                   // some 8-bit text was decoded with cp
   const char *err = nullptr;            // why the input is no export or cannot be read
