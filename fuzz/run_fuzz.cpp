@@ -27,6 +27,7 @@
 
 #include "memreg.h"
 #include "run.h"
+#include "testutil.h"
 
 namespace {
 

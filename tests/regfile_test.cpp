@@ -906,7 +906,7 @@ TEST(Keys, DeepPathLoads) {
     path += "\\k";
   loaded l = load(H5 + "[" + path + "]\r\n\"v\"=dword:1\r\n[" + path + "\\z]\r\n");
   ASSERT_EQ(l.rc, 0) << l.msg;
-  DWORD k = mrroot(MRHKLM);
+  DWORD k = MRHKLM;
   for (int i = 0; i < 2000 && k != MRNONE; i++)
     k = mrfind(k, u"K");
   ASSERT_NE(k, MRNONE);

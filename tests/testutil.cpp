@@ -1,5 +1,6 @@
 #include "testutil.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -26,6 +27,17 @@ static void watch(int op, HKEY key, DWORD arg, const char *name) {
   if (op == MROPEN)
     c.path += (c.path.empty() ? "" : "\\") + c.name;
   traced->push_back(c);
+}
+
+DWORD mrpath(const char *path) {
+  DWORD k = MRHKLM;
+  std::u16string p = utf8to16(path);
+  for (size_t i = 0, e; i < p.size(); i = e + 1) {
+    e = std::min(p.find(u'\\', i), p.size());
+    if (e > i)
+      k = mrkey(k, std::u16string_view(p).substr(i, e - i));
+  }
+  return k;
 }
 
 void mrsz(const char *path, const char *name, const char *text) {

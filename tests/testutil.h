@@ -19,6 +19,10 @@ inline const std::string enumhead = std::string("\n>> ") + enumkey + "\n";
 // All three: what a quiet run with no adapter prints.
 inline const std::string headers = maphead + bushead + enumhead;
 
+// The key a path in UTF-8 names under HKLM, created with its parents (a
+// link at its end is that link).
+DWORD mrpath(const char *path);
+
 // Short forms, in UTF-8 under HKLM, parents created: mrsz stores text as
 // REG_SZ with its terminator, and mrdata stores data of a string type so
 // that the calls hand back exactly those bytes in code page 1252.

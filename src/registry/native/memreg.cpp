@@ -367,17 +367,6 @@ int mrready(unsigned *acp) {
   return cpfind(cp) ? 0 : -1;
 }
 
-DWORD mrpath(const char *path) {
-  DWORD k = mrroot(MRHKLM);
-  std::u16string p = utf8to16(path);
-  for (size_t i = 0, e; i < p.size(); i = e + 1) {
-    e = std::min(p.find(u'\\', i), p.size());
-    if (e > i)
-      k = follow(mrkey(k, std::u16string_view(p).substr(i, e - i)));
-  }
-  return k;
-}
-
 int mrhandles(HKEY *out, int max) {
   int n = 0;
   for (int slot = 0; slot < MRHANDLES; slot++)

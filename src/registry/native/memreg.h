@@ -33,10 +33,8 @@ void mrclear(void);
 // Makes room for the text of an export of size bytes, before loading it.
 void mrreserve(size_t size);
 
-// Key ids. Roots exist from mrclear on; mrkey finds or creates a child.
-inline DWORD mrroot(int root) {
-  return (DWORD)root;
-}
+// Key ids. A root's is its number (MRHKLM and so on), from mrclear on; mrkey
+// finds or creates a child.
 DWORD mrkey(DWORD parent, std::u16string_view name);
 DWORD mrfind(DWORD parent, std::u16string_view name);
 // Deletes a key and everything below it; roots cannot be deleted.
@@ -60,9 +58,6 @@ unsigned mracp(void);
 // or -1 when that code page is not supported (1252 is used); *acp, when
 // asked, tells the ACP.
 int mrready(unsigned *acp = nullptr);
-
-// The key a path in UTF-8 names under HKLM, created with its parents.
-DWORD mrpath(const char *path);
 
 // Fault injection. The nth call (from 1) of op returns code instead of
 // running; a path fault makes every open of that full path (op MROPEN), or

@@ -521,14 +521,14 @@ void openkey(reader &r, u16view path, bool del) {
   if (root < 0)
     return skipped(r, r.line, "expected a root key such as HKEY_LOCAL_MACHINE");
   if (del) {
-    DWORD id = walk(r, mrroot(root), path, k, false);
-    if (id != MRNONE && id != mrroot(root))
+    DWORD id = walk(r, (DWORD)root, path, k, false);
+    if (id != MRNONE && id != (DWORD)root)
       mrdelkey(id);
     r.lastkeys.clear();  // some may be gone
   } else if (k != u16view::npos && k + 1 < path.size() && path[k + 1] == '\\') {
     skipped(r, r.line, "expected a key name after the root key's backslash");
   } else {
-    r.key = walk(r, mrroot(root), path, k, true);
+    r.key = walk(r, (DWORD)root, path, k, true);
   }
 }
 
@@ -563,7 +563,7 @@ void parseline(reader &r) {
 // An offline export has ControlSet001 and so on, and Select\Current naming
 // the one in use, but no CurrentControlSet: link it as a live system has it.
 void linkccs(void) {
-  DWORD sys = mrfind(mrroot(MRHKLM), u"SYSTEM");
+  DWORD sys = mrfind(MRHKLM, u"SYSTEM");
   if (sys == MRNONE || mrfind(sys, u"CurrentControlSet") != MRNONE)
     return;
   DWORD sel = mrfind(sys, u"Select"), type, v;
