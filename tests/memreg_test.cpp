@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,62 @@ TEST(Memreg, ValuesInCreationOrderAndResetKeepsPlace) {
   mrdelvalue(mrpath("K"), u"alpha");
   EXPECT_EQ(valuenames(k), (std::vector<std::string>{"zeta", "mid"}));
   RegCloseKey(k);
+}
+
+// An open finds what looking each name of its path up in turn finds
+// (mrfind), whatever it opened before: paths sharing first names or not,
+// names in other cases, under more keys than opens remember, and after keys
+// are deleted, made again or linked.
+TEST(Memreg, OpensFindWhatLookingUpEachNameFinds) {
+  mrclear();
+  std::vector<std::string> paths = {"A\\B\\C", "A\\B\\D", "A\\Bb\\C", "A\\L\\C",
+                                    "A\\B\\X", "A\\B",    "A\\B\\C\\"};
+  for (int i = 0; i < 100; i++)
+    paths.push_back("K\\k" + std::to_string(i) + "\\Sub");
+  for (size_t i = 0; i < paths.size(); i++)
+    if (paths[i].find('X') == std::string::npos && paths[i].find('L') == std::string::npos)
+      mrsz(paths[i].c_str(), "id", std::to_string(i).c_str());
+  mrlink(mrpath("A"), u"L", mrpath("A\\B"));
+  auto plain = [](const std::string &path) {
+    DWORD k = MRHKLM;
+    for (size_t i = 0, e; k != MRNONE && i < path.size(); i = e + 1) {
+      e = std::min(path.find('\\', i), path.size());
+      k = mrfind(k, utf8to16(path.substr(i, e - i)));
+    }
+    DWORD type;
+    const char *data;
+    size_t size;
+    std::string id = k == MRNONE ? "none" : "";
+    for (size_t i = 0; k != MRNONE && mrgetvalue(k, u"id", &type, &data, &size) == 0 && i < size; i += 2)
+      id += data[i];  // the calls hand ASCII over as itself
+    return id;
+  };
+  auto opened = [](const std::string &path) {
+    HKEY h = open(path.c_str());
+    BYTE data[16];
+    DWORD size = sizeof data;
+    std::string id = h == nullptr ? "none"
+                     : RegQueryValueExA(h, "id", nullptr, nullptr, data, &size) != ERROR_SUCCESS
+                         ? ""
+                         : std::string((char *)data, size);
+    RegCloseKey(h);
+    return id;
+  };
+  std::mt19937 rng(7);
+  for (int round = 0; round < 3; round++) {
+    // Each round starts and ends with the same path as spelt when made.
+    for (int t = 0; t <= 500; t++) {
+      std::string p = paths[t % 7 == 0 ? rng() % paths.size() : rng() % 7];
+      for (char &c : p)
+        c = rng() % 2 ? (char)tolower(c) : c;
+      p = t % 500 == 0 ? paths[0] : p;
+      EXPECT_EQ(opened(p), plain(p)) << "round " << round << ": " << p;
+    }
+    if (round == 0)
+      mrdelkey(mrfind(mrfind(MRHKLM, u"A"), u"B"));  // and the link into it
+    else
+      mrsz("A\\B\\C", "id", "again");
+  }
 }
 
 // Values are found however many a key has, as their count crosses the

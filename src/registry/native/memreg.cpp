@@ -20,6 +20,7 @@ namespace {
 // Values few enough to be looked through in order (findval), and subkeys
 // enough to be found by hash once the registry is ready (kidplace).
 const size_t FEWVALS = 16, MANYKIDS = 64;
+const DWORD MEMOS = 64;  // keys that memofind remembers a subkey of
 
 // A name in the registry's text.
 struct mname {
@@ -60,10 +61,11 @@ struct memreg {
   // Keys' and values' names, and values' data as Windows stores it (an odd
   // size takes half a unit), as they came; a value set again goes at the end.
   std::u16string text;
-  std::vector<DWORD> links;      // keys that are links
-  DWORD handles[MRHANDLES];      // key id + 1 of each open handle's key, 0 for a free slot
-  const cpage *cp;               // what the calls hand text over in
-  char16_t wide[MRNAMEMAX + 1];  // a name or path handed to a call, in UTF-16
+  std::vector<DWORD> links;             // keys that are links
+  DWORD handles[MRHANDLES];             // key id + 1 of each open handle's key, 0 for a free slot
+  const cpage *cp;                      // what the calls hand text over in
+  char16_t wide[MRNAMEMAX + 1];         // a name or path handed to a call, in UTF-16
+  std::pair<DWORD, DWORD> memo[MEMOS];  // memofind's: a key, and the subkey last found under it
 };
 
 // The registry, holding the roots from the first call on. It lasts as long
@@ -218,6 +220,16 @@ bool widen(LPCSTR s, size_t max, std::u16string_view *out) {
   return true;
 }
 
+// mrfind's fast path for the opens: the subkey found last under each of a
+// few keys. The scans open path after path that share their first names,
+// and a name spelt exactly as that subkey's is it.
+DWORD memofind(DWORD parent, std::u16string_view name) {
+  std::pair<DWORD, DWORD> &m = reg().memo[parent % MEMOS];
+  if (m.first != parent || m.second == MRNONE || textof(reg().keys[m.second].name) != name)
+    m = {parent, mrfind(parent, name)};
+  return m.second;
+}
+
 }  // namespace
 
 void mrclear(void) {
@@ -228,6 +240,7 @@ void mrclear(void) {
   for (int root = 0; root < MRNROOTS; root++)
     r.keys.push_back(mkey{MRNONE, {}, MRNONE, {}, {}, {}});
   memset(r.handles, 0, sizeof r.handles);
+  std::fill(std::begin(r.memo), std::end(r.memo), std::pair(MRNONE, MRNONE));
   r.cp = cpfind(CPFALLBACK);
   regcallsreset();
 }
@@ -263,6 +276,7 @@ DWORD mrkey(DWORD parent, std::u16string_view name) {
 
 void mrdelkey(DWORD key) {
   std::deque<mkey> &keys = reg().keys;
+  std::fill(std::begin(reg().memo), std::end(reg().memo), std::pair(MRNONE, MRNONE));
   if (key < MRNROOTS || key >= keys.size())
     return;
   mkey &p = keys[keys[key].parent];
@@ -407,7 +421,7 @@ LONG mropenkey(HKEY hkey, LPCSTR subkey, PHKEY result) {
   k = follow(k);
   for (size_t i = 0, e; i < path.size(); i = e + 1) {
     e = std::min(path.find(u'\\', i), path.size());
-    if (e == i || (k = mrfind(k, path.substr(i, e - i))) == MRNONE)
+    if (e == i || (k = memofind(k, path.substr(i, e - i))) == MRNONE)
       return ERROR_FILE_NOT_FOUND;
     k = follow(k);
   }
