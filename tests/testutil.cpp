@@ -46,7 +46,7 @@ void mrsz(const char *path, const char *name, const char *text) {
 }
 
 void mrdata(const char *path, const char *name, DWORD type, const void *data, size_t size) {
-  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ)
+  if (!istext(type))
     return mrsetvalue(mrpath(path), utf8to16(name), type, data, size);
   std::u16string t(size, 0);
   t.resize(cptowide(cpfind(CPFALLBACK), (const unsigned char *)data, size, t.data()));

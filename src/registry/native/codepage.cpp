@@ -23,6 +23,10 @@ const cpage *cpfind(unsigned cp) {
   return nullptr;
 }
 
+const cpage *cpfor(unsigned cp) {
+  return cpfind(cpfind(cp) ? cp : CPFALLBACK);
+}
+
 // A lead byte with no byte after it, or with a zero byte, stands alone and
 // gives the code page's default character; with any other byte it gives one
 // unit for the two, whether or not they make a character.

@@ -16,6 +16,8 @@ struct cpage;
 // The tables of code page cp, or nullptr for one we do not support
 // (874, 932, 936, 949, 950 and 1250 to 1258 are).
 const cpage *cpfind(unsigned cp);
+// The tables text is read in when the ACP is cp: cp's, or CPFALLBACK's.
+const cpage *cpfor(unsigned cp);
 
 // MultiByteToWideChar(cp, 0): n bytes to UTF-16 code units, at most one per
 // byte. Returns the units written.

@@ -187,10 +187,6 @@ LONG aname(std::u16string_view name, LPSTR buf, LPDWORD size) {
   return ERROR_SUCCESS;
 }
 
-bool istext(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
 // Hands a value's data over: string types converted unit by unit (an odd
 // last byte dropped, no terminator added), the rest as stored.
 LONG adata(const mvalue &v, LPDWORD type, LPBYTE data, LPDWORD datasize) {
@@ -377,7 +373,7 @@ int mrready(unsigned *acp) {
   unsigned cp = mracp();
   if (acp)
     *acp = cp;
-  reg().cp = cpfind(cpfind(cp) ? cp : CPFALLBACK);
+  reg().cp = cpfor(cp);
   return cpfind(cp) ? 0 : -1;
 }
 

@@ -79,11 +79,6 @@ void skipped(reader &r, unsigned long line, const char *what) {
   r.skips.emplace_back(line, what);
 }
 
-// The code page 8-bit text is read in when the registry's ACP is acp.
-const cpage *codepage(unsigned acp) {
-  return cpfind(cpfind(acp) ? acp : CPFALLBACK);
-}
-
 // Reads more of the file behind what is not read yet. False when none came.
 bool more(reader &r) {
   if (r.eof)
@@ -150,7 +145,7 @@ void linestart(reader &r) {
   r.key = MRNONE;
   // Without a second pass, in the code page named so far.
   if (enc == ENC8 && !r.again)
-    r.cp = codepage(mracp());
+    r.cp = cpfor(mracp());
 }
 
 // How many bytes of UTF-16 from s on (n at most) hold no unit below 16, so no
@@ -426,7 +421,7 @@ const char *data(reader &r, u16view s, size_t i, DWORD *type) {
   // Text-typed hex data of an 8-bit export is text in its code page: stored
   // in UTF-16 as RegSetValueExA stores it, no terminator added. From a UTF-16
   // or UTF-8 export it is UTF-16LE already, kept as recorded.
-  if (why || enc != ENC8 || (*type != REG_SZ && *type != REG_EXPAND_SZ && *type != REG_MULTI_SZ))
+  if (why || enc != ENC8 || !istext(*type))
     return why;
   r.wide.resize(r.data.size());
   r.wide.resize(cptowide(r.cp, (const unsigned char *)r.data.data(), r.data.size(), r.wide.data()));
@@ -604,10 +599,10 @@ void load(reader &r) {
   r.again = mark(r.base + r.pos, r.len - r.pos, &enc) == 0;
   while (r.again && more(r)) {
   }
-  r.cp = codepage(mracp());
+  r.cp = cpfor(mracp());
   if (r.err || !parse(r))
     return;
-  const cpage *acp = codepage(mracp());
+  const cpage *acp = cpfor(mracp());
   if (!r.again || !r.used8 || acp == r.cp)
     return;
   // From the first byte again, over an empty registry.

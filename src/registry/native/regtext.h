@@ -1,5 +1,5 @@
 // What the in-memory registry, the export reader and the tests share about
-// text: the root keys, how names compare, and UTF-8.
+// text: the root keys, how names compare, the string types, and UTF-8.
 #pragma once
 
 #include <cstddef>
@@ -48,6 +48,10 @@ inline bool nameless(std::u16string_view a, std::u16string_view b) {
       return c < d;
   }
   return a.size() < b.size();
+}
+
+inline bool istext(DWORD type) {  // a string type, its data UTF-16LE text
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
 // UTF-8 to UTF-16, as Windows converts (CP_UTF8): a byte that starts no
