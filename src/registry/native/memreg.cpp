@@ -141,6 +141,10 @@ DWORD findval(mkey &k, std::u16string_view name) {
   return at != k.ix->byname.end() && samename(textof(k.vals[*at].name), name) ? *at : MRNONE;
 }
 
+mindex &ixof(mkey &k) {  // made when first needed
+  return k.ix ? *k.ix : *(k.ix = std::make_unique<mindex>());
+}
+
 // Writes a value's data at the end of the registry's text.
 mvalue writeval(mname name, DWORD type, const void *data, size_t size) {
   std::u16string &t = reg().text;
@@ -309,9 +313,7 @@ void mrsetvalue(DWORD key, std::u16string_view name, DWORD type, const void *dat
                         (DWORD)k.vals.size());
   k.vals.push_back(writeval(addtext(name), type, data, size));
   if (k.vals.size() == FEWVALS + 1) {
-    if (!k.ix)
-      k.ix = std::make_unique<mindex>();
-    std::vector<DWORD> &byname = k.ix->byname;
+    std::vector<DWORD> &byname = ixof(k).byname;
     byname.resize(k.vals.size());
     std::iota(byname.begin(), byname.end(), 0);
     std::sort(byname.begin(), byname.end(),
@@ -364,11 +366,10 @@ unsigned mracp(void) {
 int mrready(unsigned *acp) {
   for (mkey &k : reg().keys)
     if (k.kids.size() >= MANYKIDS && (!k.ix || k.ix->byhash.empty())) {
-      if (!k.ix)
-        k.ix = std::make_unique<mindex>();
+      auto &byhash = ixof(k).byhash;
       for (DWORD i = 0; i < k.kids.size(); i++)
-        k.ix->byhash.emplace_back(k.kids[i].hash, i);
-      std::sort(k.ix->byhash.begin(), k.ix->byhash.end());
+        byhash.emplace_back(k.kids[i].hash, i);
+      std::sort(byhash.begin(), byhash.end());
     }
   unsigned cp = mracp();
   if (acp)

@@ -198,20 +198,19 @@ bool nextline(reader &r) {
   }
   const unsigned char *s = r.base + r.pos;
   unsigned stop = end ? s[n] : '\n';
-  if (r.enc == ENCUTF16 && (uintptr_t)s % 2 == 0) {
-    r.text = u16view((const char16_t *)s, n / 2);
-  } else if (r.enc == ENCUTF16) {
+  // An aligned UTF-16 line is read where it lies; any other is decoded first.
+  bool inplace = r.enc == ENCUTF16 && (uintptr_t)s % 2 == 0;
+  if (r.enc == ENCUTF16 && !inplace) {
     r.decoded.resize(n / 2);
     memcpy(r.decoded.data(), s, n);
   } else if (r.enc == ENCUTF8) {
     r.decoded = utf8to16(std::string_view((const char *)s, n));
-  } else {
+  } else if (r.enc == ENC8) {
     r.decoded.resize(n);
     r.decoded.resize(cptowide(r.cp, s, n, r.decoded.data()));
     r.used8 = true;
   }
-  if (r.enc != ENCUTF16 || (uintptr_t)s % 2 != 0)
-    r.text = r.decoded;
+  r.text = inplace ? u16view((const char16_t *)s, n / 2) : u16view(r.decoded);
   r.pos += end ? n + w : n;
   r.line++;
   r.cr = stop == '\r';
