@@ -26,7 +26,21 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")
 set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL_INIT "-s")
 
-find_program(WINE NAMES wine wine64)
+# Wine runs the tests, each exe by the loader of its own width, named
+# directly: /usr/bin/wine starts the 32-bit loader wherever wine32 is
+# installed, which fails on a kernel that runs no 32-bit programs, and
+# without wine32 it starts the 64-bit one, which cannot run a 32-bit exe.
+# Debian keeps both loaders in /usr/lib/wine; elsewhere wine is the 32-bit
+# one and wine64 the 64-bit one. Where none is found the Wine tests say
+# they were skipped.
+if(triple MATCHES "^x86_64")
+  find_program(WINE NAMES wine64 HINTS /usr/lib/wine)
+  find_program(WINESERVER NAMES wineserver64 wineserver HINTS /usr/lib/wine)
+else()
+  find_program(WINE NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH)
+  find_program(WINE NAMES wine)
+  find_program(WINESERVER NAMES wineserver)
+endif()
 if(WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE})
 endif()

@@ -1,15 +1,23 @@
-# Checks that the Windows exe needs no DLL beyond those every Windows has:
+# Checks the Windows exe's PE header (the format of its width, FORMAT, and the
+# console subsystem, so that a double click opens a console for its output)
+# and that it needs no DLL beyond those every Windows has:
 # the C runtime (msvcrt or the universal CRT's api sets), KERNEL32 and
 # ADVAPI32. A libstdc++, libgcc or winpthread DLL here means the static link
 # did not take, and the exe would not start on a machine without MinGW.
 #
-#   cmake -DOBJDUMP=<objdump> -DEXE=<comserial.exe> -P imports.cmake
-if(NOT OBJDUMP OR NOT EXE)
-  message(FATAL_ERROR "usage: cmake -DOBJDUMP=... -DEXE=... -P imports.cmake")
+#   cmake -DOBJDUMP=<objdump> -DEXE=<comserial.exe> -DFORMAT=pei-x86-64|pei-i386 -P imports.cmake
+if(NOT OBJDUMP OR NOT EXE OR NOT FORMAT)
+  message(FATAL_ERROR "usage: cmake -DOBJDUMP=... -DEXE=... -DFORMAT=... -P imports.cmake")
 endif()
 execute_process(COMMAND "${OBJDUMP}" -p "${EXE}" OUTPUT_VARIABLE dump ERROR_VARIABLE err RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed (${rc}): ${err}")
+endif()
+if(NOT dump MATCHES "file format ${FORMAT}\n")
+  message(FATAL_ERROR "${EXE} is not ${FORMAT}")
+endif()
+if(NOT dump MATCHES "\nSubsystem[ \t]+00000003[ \t]+\\(Windows CUI\\)")
+  message(FATAL_ERROR "${EXE} is not a console program")
 endif()
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" lines "${dump}")
 if(NOT lines)

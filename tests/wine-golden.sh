@@ -5,8 +5,14 @@
 #   wine-golden.sh start [EXE]            make the prefix once, start a wineserver
 #   wine-golden.sh case EXE DIR/NAME OUTDIR
 #   wine-golden.sh stop                   end the wineserver
+#   wine-golden.sh exec COMMAND...        run COMMAND, which runs the exe
 #
-# WINEPREFIX names the prefix; WINE and WINESERVER may name the programs.
+# WINEPREFIX names the prefix; WINE and WINESERVER may name the programs,
+# and WINEBITS=32 says that the exe is a 32-bit one. Each of them first asks
+# whether Wine can run the exe here at all: not without Wine, and a 32-bit
+# exe not without a 32-bit loader (wine32) nor on a kernel that runs no
+# 32-bit programs (scripts/can-run-i386). Where it cannot, it says why
+# ("skipped: ...") and exits 77, which CTest reports as a skip.
 #
 # Each case starts from a clean registry: the serial port map's values are
 # deleted (its key lives in the volatile HARDWARE tree, under a volatile
@@ -47,6 +53,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
 skip=77
+here=$(dirname "$0")
 mapkey='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 readkeys=('HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
   'HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS'
@@ -120,6 +127,31 @@ stop() {
   "$wineserver" -k 2>/dev/null
   return 0
 }
+
+# Whether Wine can run the exe here; if not, says why.
+usable() {
+  local loader why
+  if [ "${WINEBITS:-64}" = 32 ]; then
+    why=$("$here/../scripts/can-run-i386") || {
+      echo "$why"
+      return 1
+    }
+  fi
+  loader=$(command -v "$wine") || {
+    echo "Wine is not installed ($wine)"
+    return 1
+  }
+  # An ELF file's fifth byte is its class: 1 for 32-bit programs.
+  if [ "${WINEBITS:-64}" = 32 ] && [ "$(head -c5 "$(readlink -f "$loader")" | tail -c1 | od -An -tu1 | tr -d ' ')" != 1 ]; then
+    echo "no 32-bit Wine loader: $loader is none (wine32 is not installed)"
+    return 1
+  fi
+}
+
+if [ "${1:-}" != "" ] && ! why=$(usable); then
+  echo "skipped: $why"
+  exit $skip
+fi
 
 # Sets mode and args for run i of a case: 0 is debug (no argument), 1 quiet.
 setmode() {
@@ -296,6 +328,10 @@ collectcheck() {
 case ${1:-} in
   start) start "${2:-}" ;;
   stop) stop ;;
+  exec)
+    shift
+    exec "$@"
+    ;;
   case)
     [ $# = 4 ] || {
       echo "usage: $0 case EXE DIR/NAME OUTDIR" >&2
@@ -304,7 +340,7 @@ case ${1:-} in
     runcase "$2" "$3" "$4"
     ;;
   *)
-    echo "usage: $0 start [EXE] | stop | case EXE DIR/NAME OUTDIR" >&2
+    echo "usage: $0 start [EXE] | stop | case EXE DIR/NAME OUTDIR | exec COMMAND..." >&2
     exit 2
     ;;
 esac
