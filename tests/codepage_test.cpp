@@ -89,18 +89,27 @@ INSTANTIATE_TEST_SUITE_P(Codepage, FromWide,
                                          convcase{"BestFitAccentIn932", 932, "e", u"\u00e9"},
                                          convcase{"AccentIn936", 936, "\xa8\xa6", u"\u00e9"},
                                          convcase{"HangulIn949", 949, "\xb0\xa1", u"\uac00"},
-                                         convcase{"HanIn950", 950, "\xa4\x40", u"\u4e00"}),
+                                         convcase{"HanIn950", 950, "\xa4\x40", u"\u4e00"},
+                                         convcase{"AccentInUtf8", 65001, "\xc3\xa9", u"\u00e9"},
+                                         convcase{"GeorgianInUtf8", 65001, "\xe1\x83\x9f", u"\u10df"},
+                                         convcase{"SurrogatePairInUtf8", 65001, "\xf0\x9f\x98\x80",
+                                                  u"\xd83d\xde00"},
+                                         convcase{"LoneHighSurrogateInUtf8", 65001, "a\xef\xbf\xbd" "b",
+                                                  u"a\xd800" u"b"},
+                                         convcase{"LoneLowSurrogateInUtf8", 65001, "\xef\xbf\xbd", u"\xdc00"},
+                                         convcase{"PairReversedInUtf8", 65001, "\xef\xbf\xbd\xef\xbf\xbd",
+                                                  u"\xdc00\xd800"}),
                          convname);
 
 TEST(Codepage, FindsOnlyTheKnownPages) {
   std::set<const cpage *> pages;
   for (unsigned cp :
-       {874u, 932u, 936u, 949u, 950u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u, 1258u}) {
+       {874u, 932u, 936u, 949u, 950u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u, 1258u, 65001u}) {
     ASSERT_NE(cpfind(cp), nullptr) << cp;
     pages.insert(cpfind(cp));
   }
-  EXPECT_EQ(pages.size(), 14u);  // each its own
-  for (unsigned cp : {0u, 437u, 1200u, 1249u, 1259u, 1361u, 20127u, 65001u})
+  EXPECT_EQ(pages.size(), 15u);  // each its own
+  for (unsigned cp : {0u, 437u, 1200u, 1249u, 1259u, 1361u, 20127u, 65000u})
     EXPECT_EQ(cpfind(cp), nullptr) << cp;
 }
 

@@ -627,6 +627,14 @@ TEST(EightBit, ReadInTheCodePageTheExportNames) {
        "\xe8",
        "\xc6\0"s,
        {"9: " + sk}},
+      // A machine set to UTF-8 writes its 8-bit exports in UTF-8; what the A
+      // calls hand over is those bytes again.
+      {"Utf8Machine",
+       part8("[HKEY_LOCAL_MACHINE\\S\\\xe1\x83\x9f]\r\n\"\xc3\xa9\"=\"\xf0\x9f\x98\x80\"\r\n" + acp("65001")),
+       "S\\\xe1\x83\x9f",
+       "\xc3\xa9",
+       "\xf0\x9f\x98\x80\0"s,
+       {}},
       // A second byte that is a backslash, in a name and before a closing quote.
       {"DoubleByte",
        part8("[HKEY_LOCAL_MACHINE\\S]\r\n\"\x83\x5c\"=\"\x95\x5c\"\r\n" + acp("932")),

@@ -167,13 +167,15 @@ DWORD keyof(HKEY h) {
 // UTF-16 text as the calls hand it over, into out (cap bytes at most, no
 // terminator); returns its whole length in the code page.
 size_t atext(const char16_t *s, size_t n, char *out, size_t cap) {
-  // At most two bytes a unit: what surely fits is converted in one go.
-  if (out != nullptr && n <= cap / 2)
+  // What surely fits is converted in one go.
+  if (out != nullptr && n <= cap / CPMAXBYTES)
     return cpfromwide(reg().cp, s, n, out);
+  // Else a character at a time (a surrogate pair is one), keeping what fits.
   size_t len = 0;
-  char b[2];
-  for (size_t k = 0; k < n; k++) {
-    size_t m = cpfromwide(reg().cp, s + k, 1, b);
+  char b[2 * CPMAXBYTES];
+  for (size_t k = 0, step; k < n; k += step) {
+    step = k + 1 < n && s[k] >= 0xd800 && s[k] < 0xdc00 && s[k + 1] >= 0xdc00 && s[k + 1] < 0xe000 ? 2 : 1;
+    size_t m = cpfromwide(reg().cp, s + k, step, b);
     for (size_t i = 0; i < m; i++, len++)
       if (len < cap)
         out[len] = b[i];

@@ -1,7 +1,6 @@
 #include "regtext.h"
 
 #include <algorithm>
-#include <bit>
 
 #include "codepage.h"
 
@@ -29,24 +28,7 @@ int rootbyhandle(HKEY h) {
 }
 
 std::u16string utf8to16(std::string_view s) {
-  static const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};  // the smallest of each length
-  std::u16string out;
-  for (size_t k = 0; k < s.size();) {
-    // A lead byte's leading ones give its sequence's length n, and each
-    // byte after it six bits; well-formed at its shortest, no surrogate.
-    int ones = std::countl_one((unsigned char)s[k]);
-    size_t n = ones == 0 ? 1 : ones == 1 || ones > 4 ? 0 : (size_t)ones, i = 1;
-    char32_t c = (unsigned char)s[k] & (0x7f >> ones);
-    for (; i < n && k + i < s.size() && (s[k + i] & 0xc0) == 0x80; i++)
-      c = c << 6 | (s[k + i] & 0x3f);
-    bool ok = n > 0 && i == n && c >= least[n] && c <= 0x10ffff && (c < 0xd800 || c >= 0xe000);
-    k += ok ? n : 1;
-    c = ok ? c : 0xfffd;
-    if (c >= 0x10000) {
-      out += (char16_t)(0xd800 + ((c - 0x10000) >> 10));
-      c = 0xdc00 + (c & 0x3ff);
-    }
-    out += (char16_t)c;
-  }
+  std::u16string out(s.size(), u'\0');
+  out.resize(cptowide(cpfind(CPUTF8), (const unsigned char *)s.data(), s.size(), out.data()));
   return out;
 }
