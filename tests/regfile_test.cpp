@@ -719,8 +719,8 @@ TEST(Concatenation, LinesCountOnAcrossParts) {
 }
 
 // A later export's values before its first key line go nowhere, as when
-// regedit imports that export on its own; a header line inside one export
-// changes nothing.
+// regedit imports that export on its own, whatever the encodings on either
+// side; a header line inside a UTF-16 export changes nothing.
 TEST(Concatenation, ValuesBeforeALaterExportsFirstKeyGoNowhere) {
   const std::string early = "\"x\"=\"early\"\r\n@=dword:1\r\n" + B;  // lines 9 and 10 of the stream
   const std::vector<std::string> lost = {"9: expected a [key] line before the first value",
@@ -734,6 +734,8 @@ TEST(Concatenation, ValuesBeforeALaterExportsFirstKeyGoNowhere) {
       {"EightBitAfterUtf16", part16(A) + part8(early), lost},
       {"Utf8After8Bit", part8(A) + partutf8(early), lost},
       {"Utf16After8Bit", part8(A) + part16(early), lost},
+      {"EightBitAfter8Bit", part8(A) + part8(early), lost},
+      {"Utf8AfterUtf8", partutf8(A) + partutf8(early), lost},
       {"HeaderLineInsideAnExport", part16(A + "\r\nWindows Registry Editor Version 5.00\r\n" + early), {}},
   };
   for (const row &r : rows) {
@@ -835,9 +837,18 @@ TEST(Keys, DeletesTable) {
        "\"x\"\r\n",
        {"B"},
        true},
-      {"DeleteOfRootKeepsIt",
-       "[HKEY_LOCAL_MACHINE\\A\\B]\r\n\"v\"=\"x\"\r\n[-HKEY_LOCAL_MACHINE]\r\n\"z\"=\"dropped\"\r\n",
+      // A root cannot be deleted: regedit ends its import there.
+      {"DeleteOfRootEndsTheImport",
+       "[HKEY_LOCAL_MACHINE\\A\\B]\r\n\"v\"=\"x\"\r\n[-HKEY_LOCAL_MACHINE]\r\n[HKEY_LOCAL_MACHINE\\A\\C]\r\n",
        {"B"},
+       true},
+      {"DeleteOfRootAndBackslashEndsTheImport",
+       "[HKEY_LOCAL_MACHINE\\A\\B]\r\n[-hkey_local_machine\\]\r\n[HKEY_LOCAL_MACHINE\\A\\C]\r\n\"v\"=\"x\"\r\n",
+       {"B"},
+       false},
+      {"DeleteOfRootAndTwoBackslashesDeletesNothing",
+       "[HKEY_LOCAL_MACHINE\\A\\B]\r\n\"v\"=\"x\"\r\n[-HKEY_LOCAL_MACHINE\\\\]\r\n[HKEY_LOCAL_MACHINE\\A\\C]\r\n",
+       {"B", "C"},
        true},
       {"ValueDelete", "[HKEY_LOCAL_MACHINE\\A\\B]\r\n\"v\"=\"x\"\r\n\"v\"=-\r\n", {"B"}, false},
       {"ValueDeleteOfMissingValue", "[HKEY_LOCAL_MACHINE\\A\\B]\r\n\"q\"=-\r\n\"v\"=\"x\"\r\n", {"B"}, true},

@@ -119,7 +119,8 @@ bool rawheader(const unsigned char *s, size_t n) {
   return n - i >= k && memcmp(s + i, h, k) == 0;
 }
 
-// Finishes a CR LF; a byte-order mark or an 8-bit header line here starts another export.
+// Finishes a CR LF; a byte-order mark or an 8-bit header line here starts
+// another export, whatever the encoding before it.
 void linestart(reader &r) {
   while (r.len - r.pos < LOOKAHEAD && more(r)) {
   }
@@ -137,7 +138,7 @@ void linestart(reader &r) {
     return;
   int enc = ENC8;
   size_t k = mark(s, n, &enc);
-  if (k == 0 && (r.enc == ENC8 || !rawheader(s, n)))
+  if (k == 0 && !rawheader(s, n))
     return;
   r.pos += k;
   r.enc = enc;
@@ -499,7 +500,8 @@ DWORD walk(reader &r, DWORD id, u16view path, size_t k, bool create) {
 
 // Opens (creating) the key a path names as the one values go to, or deletes
 // it if it is there. A deleted path starting with an H but no root ends the
-// import, as it ends regedit's; another deletes nothing.
+// import, as it ends regedit's, and so does a deleted root (with one
+// backslash after it or none); another deletes nothing.
 void openkey(reader &r, u16view path, bool del) {
   r.key = MRNONE;
   if (del && (path.empty() || (path[0] != 'H' && path[0] != 'h')))
@@ -514,6 +516,10 @@ void openkey(reader &r, u16view path, bool del) {
   }
   if (root < 0)
     return skipped(r, r.line, "expected a root key such as HKEY_LOCAL_MACHINE");
+  if (del && (k == u16view::npos || k + 1 == path.size())) {
+    r.halt = true;
+    return skipped(r, r.line, "expected a key below the root key after '[-' (nothing from here on is read)");
+  }
   if (del) {
     DWORD id = walk(r, (DWORD)root, path, k, false);
     if (id != MRNONE && id != (DWORD)root)
