@@ -31,17 +31,14 @@
 
 namespace {
 
-const char mapkey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-const char buskey[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
-const char enumkey[] = "SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum";
-const char *const roots[] = {mapkey, buskey, enumkey};
+const char *const roots[] = {MAPKEY, BUSKEY, LISTKEY};
 
 const char *const fragments[] = {
-    "VID_0403+PID_6001+",
-    "Vid_0403+Pid_6001+",
-    "USB\\VID_0403&PID_6001\\",
-    "USB\\Vid_0403&Pid_6001\\",
-    "\\Device\\VCP",
+    DEVPREFIX[0].data(),
+    DEVPREFIX[1].data(),
+    IDPREFIX[0].data(),
+    IDPREFIX[1].data(),
+    VCPPREFIX.data(),
     "COM",
     ")",
     "(",
@@ -57,21 +54,22 @@ const char *const fragments[] = {
     ") namesize=",
     " ret=0",
     "%s%d",
-    mapkey,
-    buskey,
-    enumkey,
+    MAPKEY,
+    BUSKEY,
+    LISTKEY,
     "vid_0403+pid_6001+",
 };
 const size_t nfragments = sizeof fragments / sizeof fragments[0];
 
-const char *const keybases[] = {
-    mapkey,
-    buskey,
-    enumkey,
-    "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+",
-    "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\Vid_0403+Pid_6001+",
+const std::string dev0 = std::string(BUSKEY) + "\\" + std::string(DEVPREFIX[0]);
+const std::string keybases[] = {
+    MAPKEY,
+    BUSKEY,
+    LISTKEY,
+    dev0,
+    std::string(BUSKEY) + "\\" + std::string(DEVPREFIX[1]),
     "",
-    "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+S1A\\",
+    dev0 + "S1A\\",
     "SYSTEM\\CurrentControlSet",
 };
 
@@ -198,8 +196,8 @@ bool valuedump(const std::string &l) {
 // A pair line of the bus walk or of the port resolution: the path built
 // from the serial s, "=", and s. tail is what follows s in the path.
 bool pathpair(const std::string &l, const std::string &tail) {
-  for (const char *p : {"VID_0403+PID_6001+", "Vid_0403+Pid_6001+"}) {
-    std::string base = std::string(buskey) + "\\" + p;
+  for (std::string_view p : DEVPREFIX) {
+    std::string base = std::string(BUSKEY) + "\\" + std::string(p);
     if (!startswith(l, base))
       continue;
     size_t rest = l.size() - base.size() - tail.size() - 1;
@@ -297,7 +295,8 @@ bool check(const std::string &out, bool quiet, int status, int closestatus) {
     if (scan == 1) {
       if (valuedump(l))
         continue;
-      if (startswith(l, "\\Device\\VCP") && k > 0 && startswith(lines[k - 1], "namebuf=(\\Device\\VCP"))
+      if (startswith(l, std::string(VCPPREFIX)) && k > 0 &&
+          startswith(lines[k - 1], "namebuf=(" + std::string(VCPPREFIX)))
         continue;
       violation("not a line of the serial port map scan", l);
     }

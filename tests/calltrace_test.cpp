@@ -11,9 +11,9 @@
 
 namespace {
 
-const std::string map = mapkey;
-const std::string bus = buskey;
-const std::string list = enumkey;
+const std::string map = MAPKEY;
+const std::string bus = BUSKEY;
+const std::string list = LISTKEY;
 const std::string dev1 = bus + "\\VID_0403+PID_6001+S1A";
 const std::string dev2 = bus + "\\Vid_0403+Pid_6001+S2A";
 const std::string inst1 = dev1 + "\\0000";
@@ -27,7 +27,7 @@ struct call {
   std::string arg;
 };
 
-const char *const opnames[MRNOPS] = {"open", "enumvalue", "enumkey", "query", "close"};
+const char *const opnames[MRNOPS] = {"open", "enumvalue", "LISTKEY", "query", "close"};
 
 std::string text(const std::vector<call> &calls) {
   std::string s;
@@ -65,33 +65,33 @@ TEST(CallTrace, EveryCallOfARun) {
       // The bus tree: each device key by its full path, each instance below
       // it opened twice, first for its subkeys and then for its values.
       {"open", bus, rd},
-      {"enumkey", bus, "0"},
+      {"LISTKEY", bus, "0"},
       {"open", dev1, rd},
-      {"enumkey", dev1, "0"},
+      {"LISTKEY", dev1, "0"},
       {"open", inst1, rd},
-      {"enumkey", inst1, "0"},
-      {"enumkey", inst1, "1"},
+      {"LISTKEY", inst1, "0"},
+      {"LISTKEY", inst1, "1"},
       {"close", inst1, ""},
       {"open", inst1, qv},
       {"enumvalue", inst1, "0"},
       {"enumvalue", inst1, "1"},
       {"close", inst1, ""},
-      {"enumkey", dev1, "1"},
+      {"LISTKEY", dev1, "1"},
       {"close", dev1, ""},
-      {"enumkey", bus, "1"},
+      {"LISTKEY", bus, "1"},
       {"open", dev2, rd},
-      {"enumkey", dev2, "0"},
+      {"LISTKEY", dev2, "0"},
       {"open", inst2, rd},
-      {"enumkey", inst2, "0"},
+      {"LISTKEY", inst2, "0"},
       {"close", inst2, ""},
       {"open", inst2, qv},
       {"enumvalue", inst2, "0"},
       {"enumvalue", inst2, "1"},
       {"close", inst2, ""},
-      {"enumkey", dev2, "1"},
+      {"LISTKEY", dev2, "1"},
       {"close", dev2, ""},
-      {"enumkey", bus, "2"},  // another product: passed over
-      {"enumkey", bus, "3"},
+      {"LISTKEY", bus, "2"},  // another product: passed over
+      {"LISTKEY", bus, "3"},
       {"close", bus, ""},
       // The driver's list: each adapter's device instance key, only for its
       // FriendlyName.

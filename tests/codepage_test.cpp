@@ -72,39 +72,39 @@ TEST_P(FromWide, AsWineWritesUnits) {
   EXPECT_EQ(fromwide(c.cp, c.units), c.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codepage, FromWide,
-                         testing::Values(convcase{"EuroIn1252", 1252, "\x80", u"\u20ac"},
-                                         convcase{"ZeroUnit", 1252, "a\0"s, u"a\0"s},
-                                         convcase{"BestFitStrokedL", 1252, "L", u"\u0141"},
-                                         convcase{"StrokedLIn1250", 1250, "\xa3", u"\u0141"},
-                                         convcase{"BestFitMinusSign", 1252, "-", u"\u2212"},
-                                         convcase{"BestFitFullWidth", 1252, "A", u"\uff21"},
-                                         convcase{"NoCharacterIn1252", 1252, "?", u"\u4e00"},
-                                         convcase{"SurrogatePairIn1252", 1252, "??", u"\xd83d\xde00"},
-                                         convcase{"LoneSurrogateIn932", 932, "?", u"\xdc00"},
-                                         convcase{"SigmaIn1253", 1253, "\xd3", u"\u03a3"},
-                                         convcase{"PairIn932", 932, "\x88\x9f", u"\u4e9c"},
-                                         convcase{"DefaultCharIn932", 932, "\x81\x45", u"\u30fb"},
-                                         convcase{"BestFitYenIn932", 932, "\\", u"\u00a5"},
-                                         convcase{"BestFitAccentIn932", 932, "e", u"\u00e9"},
-                                         convcase{"AccentIn936", 936, "\xa8\xa6", u"\u00e9"},
-                                         convcase{"HangulIn949", 949, "\xb0\xa1", u"\uac00"},
-                                         convcase{"HanIn950", 950, "\xa4\x40", u"\u4e00"},
-                                         convcase{"AccentInUtf8", 65001, "\xc3\xa9", u"\u00e9"},
-                                         convcase{"GeorgianInUtf8", 65001, "\xe1\x83\x9f", u"\u10df"},
-                                         convcase{"SurrogatePairInUtf8", 65001, "\xf0\x9f\x98\x80",
-                                                  u"\xd83d\xde00"},
-                                         convcase{"LoneHighSurrogateInUtf8", 65001, "a\xef\xbf\xbd" "b",
-                                                  u"a\xd800" u"b"},
-                                         convcase{"LoneLowSurrogateInUtf8", 65001, "\xef\xbf\xbd", u"\xdc00"},
-                                         convcase{"PairReversedInUtf8", 65001, "\xef\xbf\xbd\xef\xbf\xbd",
-                                                  u"\xdc00\xd800"}),
-                         convname);
+INSTANTIATE_TEST_SUITE_P(
+    Codepage, FromWide,
+    testing::Values(
+        convcase{"EuroIn1252", 1252, "\x80", u"\u20ac"}, convcase{"ZeroUnit", 1252, "a\0"s, u"a\0"s},
+        convcase{"BestFitStrokedL", 1252, "L", u"\u0141"},
+        convcase{"StrokedLIn1250", 1250, "\xa3", u"\u0141"},
+        convcase{"BestFitMinusSign", 1252, "-", u"\u2212"},
+        convcase{"BestFitFullWidth", 1252, "A", u"\uff21"},
+        convcase{"NoCharacterIn1252", 1252, "?", u"\u4e00"},
+        convcase{"SurrogatePairIn1252", 1252, "??", u"\xd83d\xde00"},
+        convcase{"LoneSurrogateIn932", 932, "?", u"\xdc00"}, convcase{"SigmaIn1253", 1253, "\xd3", u"\u03a3"},
+        convcase{"PairIn932", 932, "\x88\x9f", u"\u4e9c"},
+        convcase{"DefaultCharIn932", 932, "\x81\x45", u"\u30fb"},
+        convcase{"BestFitYenIn932", 932, "\\", u"\u00a5"},
+        convcase{"BestFitAccentIn932", 932, "e", u"\u00e9"},
+        convcase{"AccentIn936", 936, "\xa8\xa6", u"\u00e9"},
+        convcase{"HangulIn949", 949, "\xb0\xa1", u"\uac00"}, convcase{"HanIn950", 950, "\xa4\x40", u"\u4e00"},
+        convcase{"AccentInUtf8", 65001, "\xc3\xa9", u"\u00e9"},
+        convcase{"GeorgianInUtf8", 65001, "\xe1\x83\x9f", u"\u10df"},
+        convcase{"SurrogatePairInUtf8", 65001, "\xf0\x9f\x98\x80", u"\xd83d\xde00"},
+        convcase{"LoneHighSurrogateInUtf8", 65001,
+                 "a\xef\xbf\xbd"
+                 "b",
+                 u"a\xd800"
+                 u"b"},
+        convcase{"LoneLowSurrogateInUtf8", 65001, "\xef\xbf\xbd", u"\xdc00"},
+        convcase{"PairReversedInUtf8", 65001, "\xef\xbf\xbd\xef\xbf\xbd", u"\xdc00\xd800"}),
+    convname);
 
 TEST(Codepage, FindsOnlyTheKnownPages) {
   std::set<const cpage *> pages;
-  for (unsigned cp :
-       {874u, 932u, 936u, 949u, 950u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u, 1258u, 65001u}) {
+  for (unsigned cp : {874u, 932u, 936u, 949u, 950u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u,
+                      1258u, 65001u}) {
     ASSERT_NE(cpfind(cp), nullptr) << cp;
     pages.insert(cpfind(cp));
   }

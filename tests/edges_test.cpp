@@ -13,17 +13,17 @@
 
 namespace {
 
-const std::string devpath = std::string(buskey) + "\\VID_0403+PID_6001+";
-const std::string devpath2 = std::string(buskey) + "\\Vid_0403+Pid_6001+";
+const std::string devpath = std::string(BUSKEY) + "\\" + std::string(DEVPREFIX[0]);
+const std::string devpath2 = std::string(BUSKEY) + "\\" + std::string(DEVPREFIX[1]);
 
 const size_t sizes[] = {8191, 8192, 8193};
 
 // Each scan's root exists, and nothing else.
 void roots(void) {
   mrclear();
-  mrpath(mapkey);
-  mrpath(buskey);
-  mrpath(enumkey);
+  mrpath(MAPKEY);
+  mrpath(BUSKEY);
+  mrpath(LISTKEY);
 }
 
 void value(const std::string &path, const std::string &name, DWORD type, const std::string &data) {
@@ -45,7 +45,7 @@ std::string subkeydump(const std::string &name) {
 // the bus key) with one instance 0000 holding only a FriendlyName.
 std::string buswalk(const std::string &devname, const std::string &friendly) {
   std::string fdump = friendly.size() <= 8192 ? valuedump("FriendlyName", friendly) : "";
-  return subkeydump(devname) + buskey + "\\" + devname + "=" + devname.substr(18) + "\n" +
+  return subkeydump(devname) + BUSKEY + "\\" + devname + "=" + devname.substr(18) + "\n" +
          subkeydump("0000") + fdump;
 }
 
@@ -94,8 +94,8 @@ TEST(Edges, MapValueNamesAndData) {
       std::string name = "\\Device\\VCP0", data = z("COM5");
       bool fits = makelong(row, size, "\\Device\\VCP", name, data);
       roots();
-      value(mapkey, name, REG_SZ, data);
-      mrsz(mapkey, "\\Device\\VCP9", "COM9");
+      value(MAPKEY, name, REG_SZ, data);
+      mrsz(MAPKEY, "\\Device\\VCP9", "COM9");
       std::string text = data.substr(0, data.find('\0'));
       std::string dump = fits ? valuedump(name, data) + name + "=" + text + "\n" +
                                     valuedump("\\Device\\VCP9", z("COM9")) + "\\Device\\VCP9=COM9\n"
@@ -117,7 +117,7 @@ TEST(Edges, BusSubkeyNamesAtEveryLevel) {
     {
       SCOPED_TRACE("DeviceLevel " + std::to_string(size));
       roots();
-      mrpath((std::string(buskey) + "\\" + longname).c_str());  // sorts before the device key
+      mrpath((std::string(BUSKEY) + "\\" + longname).c_str());  // sorts before the device key
       mrsz((dev + "\\0000").c_str(), "V", "1");
       std::string walk = fits ? subkeydump(longname) + devdump + subkeydump("0000") + vdump : "";
       expectrun(maphead + bushead + walk + enumhead, headers, 0);
@@ -171,8 +171,8 @@ TEST(Edges, ListEntryNamesAndData) {
       std::string name = "0", data = z("ROOT\\PORTS\\0000");
       bool fits = makelong(row, size, "", name, data);
       roots();
-      value(enumkey, name, REG_SZ, data);
-      mrsz(enumkey, "1", "USB\\VID_0403&PID_6001\\S1");
+      value(LISTKEY, name, REG_SZ, data);
+      mrsz(LISTKEY, "1", "USB\\VID_0403&PID_6001\\S1");
       mrsz((devpath + "S1A\\0000").c_str(), "FriendlyName", "USB Serial Port (COM3)");
       std::string list = fits ? valuedump(name, data) + valuedump("1", z("USB\\VID_0403&PID_6001\\S1")) +
                                     devpath + "S1A\\0000=S1\nCOM3=S1\n"
@@ -198,7 +198,7 @@ TEST(Edges, FriendlyNameSizes) {
           row.zero ? z(std::string(size - 7, 'x') + "(COM3)") : std::string(size - 6, 'x') + "(COM3)";
       ASSERT_EQ(friendly.size(), size);
       roots();
-      mrsz(enumkey, "0", "USB\\VID_0403&PID_6001\\S1");
+      mrsz(LISTKEY, "0", "USB\\VID_0403&PID_6001\\S1");
       value(devpath + "S1A\\0000", "FriendlyName", REG_SZ, friendly);
       std::string entry = valuedump("0", z("USB\\VID_0403&PID_6001\\S1")) + devpath + "S1A\\0000=S1\n";
       std::string result = size <= 8192 ? "COM3=S1\n" : "regqueryvalueexa 4 namebuf=(FriendlyName) ret=234\n";
@@ -225,7 +225,7 @@ TEST(Edges, FriendlyNameWithoutParenOrZeroByte) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     roots();
-    mrsz(enumkey, "0", "USB\\VID_0403&PID_6001\\S1");
+    mrsz(LISTKEY, "0", "USB\\VID_0403&PID_6001\\S1");
     value(devpath + "S1A\\0000", "FriendlyName", REG_SZ, row.friendly);
     std::string entry = valuedump("0", z("USB\\VID_0403&PID_6001\\S1")) + devpath + "S1A\\0000=S1\n";
     std::string mapping = row.comport + "=S1\n";
@@ -270,14 +270,14 @@ TEST(Edges, ValueTypesWhereTextIsExpected) {
     SCOPED_TRACE(row.name);
     // The map's data, printed in the dump and the pair line.
     roots();
-    value(mapkey, "\\Device\\VCP0", row.type, row.data);
+    value(MAPKEY, "\\Device\\VCP0", row.type, row.data);
     expectrun(maphead + valuedump("\\Device\\VCP0", row.data) + "\\Device\\VCP0=" + row.text + "\n" +
                   bushead + enumhead,
               headers, 0);
 
     // The FriendlyName, from which the port name is cut.
     roots();
-    mrsz(enumkey, "0", "USB\\VID_0403&PID_6001\\S1");
+    mrsz(LISTKEY, "0", "USB\\VID_0403&PID_6001\\S1");
     value(devpath + "S1A\\0000", "FriendlyName", row.type, row.data);
     std::string mapping = row.comport + "=S1\n";
     expectrun(maphead + bushead + buswalk("VID_0403+PID_6001+S1A", row.data) + enumhead +
@@ -287,7 +287,7 @@ TEST(Edges, ValueTypesWhereTextIsExpected) {
     // A list entry of this type.
     roots();
     std::string entry = (row.prefixed ? "USB\\VID_0403&PID_6001\\" : "") + row.data;
-    value(enumkey, "0", row.type, entry);
+    value(LISTKEY, "0", row.type, entry);
     std::string walk, tail, quiet;
     if (row.serial != nullptr) {
       std::string serial = row.serial;
@@ -327,14 +327,14 @@ TEST(Edges, SerialPathAtNamebufSize) {
     ASSERT_LE(data.size(), 8192u);
     std::string path = base + serial + "A\\0000";
     roots();
-    value(enumkey, "0", REG_SZ, data);
+    value(LISTKEY, "0", REG_SZ, data);
     if (row.over <= 0)
       mrsz(path.c_str(), "FriendlyName", "USB Serial Port (COM3)");
     std::string result = row.over <= 0 ? "COM3=" + serial + "\n"
                                        : "regopenkeyexa 3 namebuf=(" + path.substr(0, 8191) + ") ret=206\n";
     std::string pairline = row.over <= 0 ? path + "=" + serial + "\n" : "";
     std::string walk = row.over <= 0
-                           ? buswalk(path.substr(strlen(buskey) + 1, path.size() - strlen(buskey) - 6),
+                           ? buswalk(path.substr(strlen(BUSKEY) + 1, path.size() - strlen(BUSKEY) - 6),
                                      z("USB Serial Port (COM3)"))
                            : "";
     expectrun(maphead + bushead + walk + enumhead + valuedump("0", data) + pairline + result,
@@ -356,7 +356,7 @@ TEST(Edges, DevicePathAtNamebufSize) {
     std::string name = "Vid_0403+Pid_6001+" + rest;
     ASSERT_LE(name.size(), 8191u);
     roots();
-    mrsz((std::string(buskey) + "\\" + name + "\\0000").c_str(), "V", "1");
+    mrsz((std::string(BUSKEY) + "\\" + name + "\\0000").c_str(), "V", "1");
     std::string path = devpath2 + rest;
     if (row.over <= 0) {
       expectrun(maphead + bushead + subkeydump(name) + path + "=" + rest + "\n" + subkeydump("0000") +

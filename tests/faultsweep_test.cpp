@@ -27,14 +27,14 @@ std::vector<regcall> trace;
 // loop of every scan has more than one item somewhere.
 void richer(void) {
   twoadapters();
-  mrsz(mapkey, "\\Device\\VCP2", "COM20");
+  mrsz(MAPKEY, "\\Device\\VCP2", "COM20");
   adapter("2", "VID_0403+PID_6001+FTB6SPL3A", "USB\\VID_0403&PID_6001\\FTB6SPL3", "USB Serial Port (COM20)");
-  const std::string inst1 = std::string(buskey) + "\\VID_0403+PID_6001+FTB6SPL3A\\0001";
+  const std::string inst1 = std::string(BUSKEY) + "\\VID_0403+PID_6001+FTB6SPL3A\\0001";
   mrsz(inst1.c_str(), "DeviceDesc", "USB Serial Port");
   dword(inst1.c_str(), "ConfigFlags", 0);
   mrpath((inst1 + "\\LogConf").c_str());
-  mrsz(enumkey, "3", "USB\\VID_0403&PID_6010\\FT2232HA");
-  dword(enumkey, "NextInstance", 4);
+  mrsz(LISTKEY, "3", "USB\\VID_0403&PID_6010\\FT2232HA");
+  dword(LISTKEY, "NextInstance", 4);
 }
 
 // The index in trace of the nth call (from 1) of op.
@@ -68,9 +68,9 @@ std::string openfailure(size_t t, LONG code, bool *exact) {
   const regcall &c = trace[t];
   std::string tail = ") ret=" + std::to_string(code) + "\n";
   *exact = true;
-  if (c.key == HKEY_LOCAL_MACHINE && c.name == mapkey)
+  if (c.key == HKEY_LOCAL_MACHINE && c.name == MAPKEY)
     return "regopenkeyexa 1 namebuf=(" + c.name + tail;
-  if (c.key == HKEY_LOCAL_MACHINE && (c.name == buskey || c.name == enumkey))
+  if (c.key == HKEY_LOCAL_MACHINE && (c.name == BUSKEY || c.name == LISTKEY))
     return "regopenkeyexa 2 namebuf=(" + c.name + tail;
   if (c.key == HKEY_LOCAL_MACHINE)
     return "regopenkeyexa 3 namebuf=(" + c.name + tail;

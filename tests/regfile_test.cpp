@@ -843,11 +843,13 @@ TEST(Keys, DeletesTable) {
        {"B"},
        true},
       {"DeleteOfRootAndBackslashEndsTheImport",
-       "[HKEY_LOCAL_MACHINE\\A\\B]\r\n[-hkey_local_machine\\]\r\n[HKEY_LOCAL_MACHINE\\A\\C]\r\n\"v\"=\"x\"\r\n",
+       "[HKEY_LOCAL_MACHINE\\A\\B]\r\n[-hkey_local_machine\\]\r\n[HKEY_LOCAL_MACHINE\\A\\C]\r\n\"v\"="
+       "\"x\"\r\n",
        {"B"},
        false},
       {"DeleteOfRootAndTwoBackslashesDeletesNothing",
-       "[HKEY_LOCAL_MACHINE\\A\\B]\r\n\"v\"=\"x\"\r\n[-HKEY_LOCAL_MACHINE\\\\]\r\n[HKEY_LOCAL_MACHINE\\A\\C]\r\n",
+       "[HKEY_LOCAL_MACHINE\\A\\B]\r\n\"v\"=\"x\"\r\n[-HKEY_LOCAL_MACHINE\\\\]\r\n[HKEY_LOCAL_MACHINE\\A\\C]"
+       "\r\n",
        {"B", "C"},
        true},
       {"ValueDelete", "[HKEY_LOCAL_MACHINE\\A\\B]\r\n\"v\"=\"x\"\r\n\"v\"=-\r\n", {"B"}, false},

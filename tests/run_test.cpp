@@ -106,9 +106,9 @@ struct failcase {
 // first device key, 4 and 5 its instance 0000, 6 the second device key,
 // 7 and 8 its 0000, 9 the driver's list, 10 and 11 the two device instances.
 static const failcase failcases[] = {
-    {"MapKeyMissing", MROPEN, 0, mapkey, 2, 2, 2,
+    {"MapKeyMissing", MROPEN, 0, MAPKEY, 2, 2, 2,
      "regopenkeyexa 1 namebuf=(HARDWARE\\DEVICEMAP\\SERIALCOMM) ret=2\n"},
-    {"BusTreeDenied", MROPEN, 0, buskey, 5, 9, 4,
+    {"BusTreeDenied", MROPEN, 0, BUSKEY, 5, 9, 4,
      "regopenkeyexa 2 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS) ret=5\n"},
     {"DeviceKey", MROPEN, 0, "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+A600ARJHA", 5, 11,
      4,
@@ -117,7 +117,7 @@ static const failcase failcases[] = {
     {"InstanceSubkey", MROPEN, 7, nullptr, 2, 19, 4, "regopenkeyexa 4 namebuf=(0000) ret=2\n"},
     {"InstanceReopenShowsLastSubkey", MROPEN, 5, nullptr, 5, 14, 4,
      "regopenkeyexa 5 namebuf=(Device Parameters) ret=5\n"},
-    {"DriverListMissing", MROPEN, 0, enumkey, 2, 26, 6,
+    {"DriverListMissing", MROPEN, 0, LISTKEY, 2, 26, 6,
      "regopenkeyexa 2 namebuf=(SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum) ret=2\n"},
     {"SecondDeviceInstance", MROPEN, 11, nullptr, 2, 31, 7,
      "regopenkeyexa 3 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\Vid_0403+Pid_6001+FT4XQ2B1A\\0000) "
@@ -158,9 +158,9 @@ TEST(Run, EmptyRegistryFailsAtFirstOpen) {
 
 TEST(Run, NoAdaptersEndsCleanly) {
   mrclear();
-  mrsz(mapkey, "\\Device\\Serial0", "COM1");
-  mrpath(buskey);
-  mrpath(enumkey);
+  mrsz(MAPKEY, "\\Device\\Serial0", "COM1");
+  mrpath(BUSKEY);
+  mrpath(LISTKEY);
   runresult q = runtool(true);
   EXPECT_EQ(q.out, headers);
   EXPECT_EQ(q.status, 0);
@@ -284,11 +284,11 @@ TEST(PortResolution, Cases) {
   for (const portcase &c : portcases) {
     SCOPED_TRACE(c.name);
     mrclear();
-    mrpath(mapkey);
-    mrpath(buskey);
-    mrdata(enumkey, "0", REG_SZ, c.entry.data(), c.entry.size());
+    mrpath(MAPKEY);
+    mrpath(BUSKEY);
+    mrdata(LISTKEY, "0", REG_SZ, c.entry.data(), c.entry.size());
     if (!c.devkey.empty())
-      mrdata((std::string(buskey) + "\\" + c.devkey + "\\0000").c_str(), "FriendlyName", REG_SZ,
+      mrdata((std::string(BUSKEY) + "\\" + c.devkey + "\\0000").c_str(), "FriendlyName", REG_SZ,
              c.friendly.data(), c.friendly.size());
     runresult q = runtool(true);
     EXPECT_EQ(q.out, std::string(headers) + c.mapping);
@@ -304,9 +304,9 @@ TEST(PortResolution, Cases) {
 
 TEST(PortResolution, EmptySerialWithoutKeyFails) {
   mrclear();
-  mrpath(mapkey);
-  mrpath(buskey);
-  mrsz(enumkey, "0", "USB\\VID_0403&PID_6001\\");
+  mrpath(MAPKEY);
+  mrpath(BUSKEY);
+  mrsz(LISTKEY, "0", "USB\\VID_0403&PID_6001\\");
   runresult q = runtool(true);
   EXPECT_EQ(lastline(q.out),
             "regopenkeyexa 3 namebuf=(SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+A\\0000) "
@@ -332,11 +332,11 @@ TEST(PortResolution, SerialTooLongForPath) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     mrclear();
-    mrpath(mapkey);
-    mrpath(buskey);
+    mrpath(MAPKEY);
+    mrpath(BUSKEY);
     std::string data = "USB\\VID_0403&PID_6001\\" + std::string(row.seriallen, 'S');
     data += '\0';
-    mrdata(enumkey, "0", REG_SZ, data.data(), data.size());
+    mrdata(LISTKEY, "0", REG_SZ, data.data(), data.size());
     runresult q = runtool(true);
     std::string line = lastline(q.out);
     EXPECT_EQ(q.status, 1);
@@ -368,9 +368,9 @@ TEST(SerialMap, PairLines) {
   for (const mapcase &c : mapcases) {
     SCOPED_TRACE(c.name);
     mrclear();
-    mrdata(mapkey, c.value.c_str(), REG_SZ, c.data.data(), c.data.size());
-    mrpath(buskey);
-    mrpath(enumkey);
+    mrdata(MAPKEY, c.value.c_str(), REG_SZ, c.data.data(), c.data.size());
+    mrpath(BUSKEY);
+    mrpath(LISTKEY);
     runresult d = runtool(false);
     size_t len = c.data.find('\0') == std::string::npos ? c.data.size() : c.data.find('\0');
     std::string dump = "namebuf=(" + c.value + ") namesize=" + std::to_string(c.value.size()) +
@@ -397,13 +397,13 @@ TEST(BusWalk, DeviceKeysAndPairLines) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     mrclear();
-    mrpath(mapkey);
-    mrpath(enumkey);
-    mrpath((std::string(buskey) + "\\" + row.subkey).c_str());
+    mrpath(MAPKEY);
+    mrpath(LISTKEY);
+    mrpath((std::string(BUSKEY) + "\\" + row.subkey).c_str());
     runresult d = runtool(false);
     std::string dump = std::string("namebuf=(") + row.subkey +
                        ") namesize=" + std::to_string(strlen(row.subkey)) + " ret=0\n";
-    std::string pairline = std::string(buskey) + "\\" + row.subkey + "=" + (row.subkey + 18) + "\n";
+    std::string pairline = std::string(BUSKEY) + "\\" + row.subkey + "=" + (row.subkey + 18) + "\n";
     EXPECT_EQ(d.out, maphead + bushead + dump + (row.paired ? pairline : "") + enumhead);
     EXPECT_EQ(runtool(true).out, headers);
   }
@@ -411,16 +411,16 @@ TEST(BusWalk, DeviceKeysAndPairLines) {
 
 TEST(BusWalk, VisitsThreeLevelsOnly) {
   mrclear();
-  mrpath(mapkey);
-  mrpath(enumkey);
-  std::string dev = std::string(buskey) + "\\VID_0403+PID_6001+LONGSERIAL1A";
-  mrsz(buskey, "RootValue", "not listed");
+  mrpath(MAPKEY);
+  mrpath(LISTKEY);
+  std::string dev = std::string(BUSKEY) + "\\VID_0403+PID_6001+LONGSERIAL1A";
+  mrsz(BUSKEY, "RootValue", "not listed");
   mrsz(dev.c_str(), "DeviceValue", "not listed");
   mrsz((dev + "\\0000").c_str(), "Driver", "ftdibus");
   mrsz((dev + "\\0000\\Device Parameters").c_str(), "PortName", "not listed");
   mrpath((dev + "\\0000\\Device Parameters\\Deeper").c_str());
   mrpath((dev + "\\0001").c_str());
-  mrpath((std::string(buskey) + "\\VID_0403+PID_6001+S2").c_str());
+  mrpath((std::string(BUSKEY) + "\\VID_0403+PID_6001+S2").c_str());
   runresult d = runtool(false);
   EXPECT_EQ(d.out,
             "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\n"
@@ -438,7 +438,7 @@ TEST(BusWalk, VisitsThreeLevelsOnly) {
 
 // A device key whose name is so long that its path cannot fit in namebuf.
 TEST(BusWalk, DeviceNameTooLongForPath) {
-  const size_t base = strlen(buskey) + 1 + 18;
+  const size_t base = strlen(BUSKEY) + 1 + 18;
   struct {
     const char *name;
     size_t restlen;
@@ -451,10 +451,10 @@ TEST(BusWalk, DeviceNameTooLongForPath) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
     mrclear();
-    mrpath(mapkey);
-    mrpath(enumkey);
+    mrpath(MAPKEY);
+    mrpath(LISTKEY);
     std::string name = "VID_0403+PID_6001+" + std::string(row.restlen, 'S');
-    mrpath((std::string(buskey) + "\\" + name).c_str());
+    mrpath((std::string(BUSKEY) + "\\" + name).c_str());
     runresult q = runtool(true);
     if (row.tail == nullptr) {
       EXPECT_EQ(q.out, headers);

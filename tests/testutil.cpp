@@ -106,9 +106,9 @@ void dword(const char *path, const char *name, DWORD v) {
 }
 
 void adapter(const char *entry, const char *devkey, const char *serial, const char *friendly) {
-  std::string dev = std::string(buskey) + "\\" + devkey;
+  std::string dev = std::string(BUSKEY) + "\\" + devkey;
   std::string inst = dev + "\\0000";
-  mrsz(enumkey, entry, serial);
+  mrsz(LISTKEY, entry, serial);
   mrsz(inst.c_str(), "DeviceDesc", "USB Serial Port");
   mrsz(inst.c_str(), "FriendlyName", friendly);
   mrsz((inst + "\\Device Parameters").c_str(), "PortName", "COM");
@@ -117,14 +117,14 @@ void adapter(const char *entry, const char *devkey, const char *serial, const ch
 
 void twoadapters(void) {
   mrclear();
-  mrsz(mapkey, "\\Device\\Serial0", "COM1");
-  mrsz(mapkey, "\\Device\\VCP0", "COM7");
-  mrsz(mapkey, "\\Device\\VCP1", "COM12");
+  mrsz(MAPKEY, "\\Device\\Serial0", "COM1");
+  mrsz(MAPKEY, "\\Device\\VCP0", "COM7");
+  mrsz(MAPKEY, "\\Device\\VCP1", "COM12");
   adapter("0", "VID_0403+PID_6001+A600ARJHA", "USB\\VID_0403&PID_6001\\A600ARJH", "USB Serial Port (COM7)");
   adapter("1", "Vid_0403+Pid_6001+FT4XQ2B1A", "USB\\Vid_0403&Pid_6001\\FT4XQ2B1", "USB Serial Port (COM12)");
-  dword(enumkey, "Count", 2);
+  dword(LISTKEY, "Count", 2);
   // A device of another kind under the same bus; it gets only its dump line.
-  mrsz((std::string(buskey) + "\\VID_0403+PID_6010+FT2232HA\\0000").c_str(), "FriendlyName",
+  mrsz((std::string(BUSKEY) + "\\VID_0403+PID_6010+FT2232HA\\0000").c_str(), "FriendlyName",
        "USB Serial Port (COM9)");
 }
 

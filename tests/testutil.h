@@ -6,16 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "ftdi.h"
 #include "memreg.h"
 #include "run.h"
 
-// The three keys the scans read, and the section header each prints.
-constexpr char mapkey[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
-constexpr char buskey[] = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS";
-constexpr char enumkey[] = "SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum";
-inline const std::string maphead = std::string("\n>> ") + mapkey + "\n";
-inline const std::string bushead = std::string("\n>> ") + buskey + "\n";
-inline const std::string enumhead = std::string("\n>> ") + enumkey + "\n";
+// The section header each of the three scans prints.
+inline const std::string maphead = std::string("\n>> ") + MAPKEY + "\n";
+inline const std::string bushead = std::string("\n>> ") + BUSKEY + "\n";
+inline const std::string enumhead = std::string("\n>> ") + LISTKEY + "\n";
 // All three: what a quiet run with no adapter prints.
 inline const std::string headers = maphead + bushead + enumhead;
 

@@ -4,11 +4,8 @@
 // values. Walked three levels deep and dumped in debug mode.
 #include <cstring>
 
+#include "ftdi.h"
 #include "run.h"
-
-static const char devprefix1[] = "VID_0403+PID_6001+";
-static const char devprefix2[] = "Vid_0403+Pid_6001+";
-static const DWORD devprefixlen = 18;
 
 // One instance subkey: list its subkeys, then reopen it to list its values.
 static int instancestep(run &r) {
@@ -29,21 +26,17 @@ static int instancestep(run &r) {
 }
 
 static int devicestep(run &r) {
-  const char *path;
-  if (r.namebufsize > devprefixlen && memcmp(r.namebuf, devprefix1, devprefixlen) == 0)
-    path = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+";
-  else if (r.namebufsize > devprefixlen && memcmp(r.namebuf, devprefix2, devprefixlen) == 0)
-    path = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\Vid_0403+Pid_6001+";
-  else
+  int which = prefixof(r.namebuf, r.namebufsize, DEVPREFIX);
+  if (which < 0)
     return 0;
-  DWORD n = r.namebufsize - devprefixlen;
+  DWORD len = (DWORD)DEVPREFIX[which].size(), n = r.namebufsize - len;
   if (n > BUFSIZE - 1)
     n = BUFSIZE - 1;
-  memcpy(r.ftdiserial, r.namebuf + devprefixlen, n);
+  memcpy(r.ftdiserial, r.namebuf + len, n);
   r.ftdiserial[n] = 0;
   // A name this long cannot be a device key on Windows; the path would not
   // fit, so the run ends as for a key that cannot be opened.
-  r.ret = buildpath(r, path, r.ftdiserial, "");
+  r.ret = buildpath(r, {BUSKEY, "\\", DEVPREFIX[which], r.ftdiserial});
   if (r.ret != 0)
     return fail(r, "regopenkeyexa", 3);
   if (r.debug)
@@ -59,7 +52,7 @@ static int devicestep(run &r) {
 }
 
 int scanftdibus(run &r) {
-  int status = openroot(r, "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS", KEY_READ, 2);
+  int status = openroot(r, BUSKEY, KEY_READ, 2);
   if (status != 0)
     return status;
   status = subkeyloop(r, r.hkey, r.ndx, devicestep);

@@ -5,11 +5,8 @@
 // appends the channel letter A), and its FriendlyName ends in "(COMn)".
 #include <cstring>
 
+#include "ftdi.h"
 #include "run.h"
-
-static const char idprefix1[] = "USB\\VID_0403&PID_6001\\";
-static const char idprefix2[] = "USB\\Vid_0403&Pid_6001\\";
-static const DWORD idprefixlen = 22;
 
 // Cuts the port name out of the FriendlyName in valuebuf: from the rightmost
 // "COM" with at least five characters left to the end of the text, up to the
@@ -29,21 +26,19 @@ static void cutcomport(run &r) {
 }
 
 static int adapterstep(run &r) {
-  const char *path;
-  if (r.valuebufsize > idprefixlen && memcmp(r.valuebuf, idprefix1, idprefixlen) == 0)
-    path = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\VID_0403+PID_6001+";
-  else if (r.valuebufsize > idprefixlen && memcmp(r.valuebuf, idprefix2, idprefixlen) == 0)
-    path = "SYSTEM\\CurrentControlSet\\Enum\\FTDIBUS\\Vid_0403+Pid_6001+";
-  else
+  // The entry's prefix names the spelling of the device key.
+  int which = prefixof(r.valuebuf, r.valuebufsize, IDPREFIX);
+  if (which < 0)
     return 0;
+  DWORD len = (DWORD)IDPREFIX[which].size();
   // The serial number runs to the data's first zero byte, or to its end when
   // the data holds none.
-  int n = textlen(r.valuebuf + idprefixlen, r.valuebufsize - idprefixlen);
-  memcpy(r.ftdiserial, r.valuebuf + idprefixlen, (size_t)n);
+  int n = textlen(r.valuebuf + len, r.valuebufsize - len);
+  memcpy(r.ftdiserial, r.valuebuf + len, (size_t)n);
   r.ftdiserial[n] = 0;
   // A serial number this long names no key that can exist; the run ends as
   // for any device instance key that cannot be opened.
-  r.ret = buildpath(r, path, r.ftdiserial, "A\\0000");
+  r.ret = buildpath(r, {BUSKEY, "\\", DEVPREFIX[which], r.ftdiserial, INSTANCESUFFIX});
   if (r.ret != 0)
     return fail(r, "regopenkeyexa", 3);
   if (r.debug)
@@ -64,7 +59,7 @@ static int adapterstep(run &r) {
 }
 
 int scanftdiports(run &r) {
-  int status = openroot(r, "SYSTEM\\CurrentControlSet\\Services\\FTDIBUS\\Enum", KEY_QUERY_VALUE, 2);
+  int status = openroot(r, LISTKEY, KEY_QUERY_VALUE, 2);
   if (status != 0)
     return status;
   status = valueloop(r, r.hkey, r.ndx, adapterstep);

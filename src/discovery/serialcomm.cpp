@@ -3,16 +3,18 @@
 // \Device\VCP<n>.
 #include <cstring>
 
+#include "ftdi.h"
 #include "run.h"
 
 static int mapstep(run &r) {
-  if (r.namebufsize > 11 && memcmp(r.namebuf, "\\Device\\VCP", 11) == 0 && r.debug)
+  if (r.namebufsize > VCPPREFIX.size() && memcmp(r.namebuf, VCPPREFIX.data(), VCPPREFIX.size()) == 0 &&
+      r.debug)
     pair(r, r.namebuf, (const char *)r.valuebuf, textlen(r.valuebuf, r.valuebufsize));
   return 0;
 }
 
 int scanserialcomm(run &r) {
-  int status = openroot(r, "HARDWARE\\DEVICEMAP\\SERIALCOMM", KEY_QUERY_VALUE, 1);
+  int status = openroot(r, MAPKEY, KEY_QUERY_VALUE, 1);
   if (status != 0)
     return status;
   status = valueloop(r, r.hkey, r.ndx, mapstep);

@@ -138,19 +138,18 @@ void pair(run &r, const char *left, const char *right, int rightlen) {
   printline(r, "%s=%.*s\n", left, rightlen, right);
 }
 
-DWORD buildpath(run &r, const char *prefix, const char *name, const char *suffix) {
+DWORD buildpath(run &r, std::initializer_list<std::string_view> parts) {
   // Copied piece by piece: a path is built for every adapter, and this is
   // no line of output.
-  const char *parts[] = {prefix, name, suffix};
   size_t n = 0;
   DWORD ret = 0;
-  for (const char *p : parts) {
-    size_t len = strlen(p);
+  for (std::string_view p : parts) {
+    size_t len = p.size();
     if (len > sizeof r.namebuf - 1 - n) {
       len = sizeof r.namebuf - 1 - n;
       ret = ERROR_FILENAME_EXCED_RANGE;
     }
-    memcpy(r.namebuf + n, p, len);
+    memcpy(r.namebuf + n, p.data(), len);
     n += len;
   }
   r.namebuf[n] = 0;

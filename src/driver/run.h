@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdio>
+#include <initializer_list>
+#include <string_view>
 
 #include "registry.h"
 
@@ -55,10 +57,10 @@ void pair(run &r, const char *left, const char *right, int rightlen);
 // never past size bytes.
 int textlen(const BYTE *data, DWORD size);
 
-// Builds a path from a prefix and a name into namebuf; returns 0, or
+// Builds a path from its parts into namebuf; returns 0, or
 // ERROR_FILENAME_EXCED_RANGE when it would not fit (namebuf then holds as
 // much of it as fits).
-DWORD buildpath(run &r, const char *prefix, const char *name, const char *suffix);
+DWORD buildpath(run &r, std::initializer_list<std::string_view> parts);
 
 int scanserialcomm(run &r);
 int scanftdibus(run &r);
