@@ -335,7 +335,7 @@ bool check(const std::string &out, bool quiet, int status, int closestatus) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
   input in = {bytes, bytes + size};
-  mrclear();
+  testreset();
   bool quiet = (byte(in) & 1) != 0;
   DWORD closenth = 0;
   LONG closecode = 0;

@@ -96,7 +96,7 @@ TEST(Alloc, RunAllocatesNothing) {
     } else {
       std::string data = readfile(row.path);
       ASSERT_FALSE(data.empty()) << row.path;
-      mrclear();
+      testreset();
       unsigned long line = 0;
       char msg[160];
       ASSERT_EQ(regloadmem(data.data(), data.size(), &line, msg, sizeof msg), 0) << line << ": " << msg;

@@ -45,7 +45,7 @@ std::string maskname(DWORD mask) {
 }
 
 TEST(CallTrace, EveryCallOfARun) {
-  mrclear();
+  testreset();
   mrsz(map.c_str(), "\\Device\\VCP0", "COM7");
   mrpath((inst1 + "\\Device Parameters").c_str());
   mrsz(inst1.c_str(), "FriendlyName", "USB Serial Port (COM7)");

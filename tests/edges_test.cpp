@@ -20,7 +20,7 @@ const size_t sizes[] = {8191, 8192, 8193};
 
 // Each scan's root exists, and nothing else.
 void roots(void) {
-  mrclear();
+  testreset();
   mrpath(MAPKEY);
   mrpath(BUSKEY);
   mrpath(LISTKEY);

@@ -148,7 +148,7 @@ TEST(Run, FailureEndsRunKeepingOutput) {
 }
 
 TEST(Run, EmptyRegistryFailsAtFirstOpen) {
-  mrclear();
+  testreset();
   runresult res = runtool(false);
   EXPECT_EQ(res.out,
             "\n>> HARDWARE\\DEVICEMAP\\SERIALCOMM\nregopenkeyexa 1 namebuf=(HARDWARE\\DEVICEMAP\\SERIALCOMM) "
@@ -157,7 +157,7 @@ TEST(Run, EmptyRegistryFailsAtFirstOpen) {
 }
 
 TEST(Run, NoAdaptersEndsCleanly) {
-  mrclear();
+  testreset();
   mrsz(MAPKEY, "\\Device\\Serial0", "COM1");
   mrpath(BUSKEY);
   mrpath(LISTKEY);
@@ -283,7 +283,7 @@ static const portcase portcases[] = {
 TEST(PortResolution, Cases) {
   for (const portcase &c : portcases) {
     SCOPED_TRACE(c.name);
-    mrclear();
+    testreset();
     mrpath(MAPKEY);
     mrpath(BUSKEY);
     mrdata(LISTKEY, "0", REG_SZ, c.entry.data(), c.entry.size());
@@ -303,7 +303,7 @@ TEST(PortResolution, Cases) {
 }
 
 TEST(PortResolution, EmptySerialWithoutKeyFails) {
-  mrclear();
+  testreset();
   mrpath(MAPKEY);
   mrpath(BUSKEY);
   mrsz(LISTKEY, "0", "USB\\VID_0403&PID_6001\\");
@@ -331,7 +331,7 @@ TEST(PortResolution, SerialTooLongForPath) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    mrclear();
+    testreset();
     mrpath(MAPKEY);
     mrpath(BUSKEY);
     std::string data = "USB\\VID_0403&PID_6001\\" + std::string(row.seriallen, 'S');
@@ -367,7 +367,7 @@ static const mapcase mapcases[] = {
 TEST(SerialMap, PairLines) {
   for (const mapcase &c : mapcases) {
     SCOPED_TRACE(c.name);
-    mrclear();
+    testreset();
     mrdata(MAPKEY, c.value.c_str(), REG_SZ, c.data.data(), c.data.size());
     mrpath(BUSKEY);
     mrpath(LISTKEY);
@@ -396,7 +396,7 @@ TEST(BusWalk, DeviceKeysAndPairLines) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    mrclear();
+    testreset();
     mrpath(MAPKEY);
     mrpath(LISTKEY);
     mrpath((std::string(BUSKEY) + "\\" + row.subkey).c_str());
@@ -410,7 +410,7 @@ TEST(BusWalk, DeviceKeysAndPairLines) {
 }
 
 TEST(BusWalk, VisitsThreeLevelsOnly) {
-  mrclear();
+  testreset();
   mrpath(MAPKEY);
   mrpath(LISTKEY);
   std::string dev = std::string(BUSKEY) + "\\VID_0403+PID_6001+LONGSERIAL1A";
@@ -450,7 +450,7 @@ TEST(BusWalk, DeviceNameTooLongForPath) {
   };
   for (const auto &row : rows) {
     SCOPED_TRACE(row.name);
-    mrclear();
+    testreset();
     mrpath(MAPKEY);
     mrpath(LISTKEY);
     std::string name = "VID_0403+PID_6001+" + std::string(row.restlen, 'S');

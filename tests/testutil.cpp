@@ -116,7 +116,7 @@ void adapter(const char *entry, const char *devkey, const char *serial, const ch
 }
 
 void twoadapters(void) {
-  mrclear();
+  testreset();
   mrsz(MAPKEY, "\\Device\\Serial0", "COM1");
   mrsz(MAPKEY, "\\Device\\VCP0", "COM7");
   mrsz(MAPKEY, "\\Device\\VCP1", "COM12");

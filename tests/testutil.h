@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ftdi.h"
-#include "memreg.h"
+#include "regseams.h"
 #include "run.h"
 
 // The section header each of the three scans prints.

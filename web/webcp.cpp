@@ -3,10 +3,8 @@
 // know), to decode the output with.
 #include <emscripten.h>
 
-#include "codepage.h"
 #include "memreg.h"
 
 extern "C" EMSCRIPTEN_KEEPALIVE unsigned comserial_codepage(void) {
-  unsigned acp = mracp();
-  return cpfind(acp) ? acp : CPFALLBACK;
+  return mrcodepage();
 }

@@ -1,5 +1,5 @@
 // The in-memory registry behind the native build's registry calls: how the
-// export reader and the tests fill it, break it and look into it.
+// export reader and the tests fill it, and the five calls that read it.
 //
 // It keeps what Windows keeps: names in UTF-16, matched without case by
 // Windows' upper case and keeping their spelling; value data as bytes, the
@@ -20,14 +20,12 @@
 #include "registry.h"
 #include "regtext.h"
 
-enum { MROPEN, MRENUMVALUE, MRENUMKEY, MRQUERY, MRCLOSE, MRNOPS };
-
 const DWORD MRNONE = 0xffffffffu;
 const int MRHANDLES = 256;
 const int MRPATHMAX = 8191;   // longest path RegOpenKeyExA accepts
 const int MRNAMEMAX = 16383;  // longest value name
 
-// Empties the registry and resets handles, faults and counters.
+// Empties the registry and closes every handle.
 void mrclear(void);
 
 // Makes room for the text of an export of size bytes, before loading it.
@@ -54,35 +52,21 @@ int mrgetvalue(DWORD key, std::u16string_view name, DWORD *type, const char **da
 // or CPFALLBACK when there is none.
 unsigned mracp(void);
 // Picks the code page the calls convert with (see mracp) and gets the
-// registry ready for a run, so that the calls allocate nothing. Returns 0,
-// or -1 when that code page is not supported (1252 is used); *acp, when
-// asked, tells the ACP.
+// registry ready for a run. Returns 0, or -1 when that code page is not
+// supported (1252 is used); *acp, when asked, tells the ACP.
 int mrready(unsigned *acp = nullptr);
-
-// Fault injection. The nth call (from 1) of op returns code instead of
-// running; a path fault makes every open of that full path (op MROPEN), or
-// every query of path\valuename (op MRQUERY), return code.
-void mrfault(int op, DWORD nth, LONG code);
-void mrfaultpath(int op, const char *path, LONG code);
-
-// What the calls did since mrclear (or mrresetcalls).
-void mrresetcalls(void);
-DWORD mrcalls(int op);
-// The handles open now, in slot order: fills at most max of them into out
-// and returns how many there are.
-int mrhandles(HKEY *out, int max);
-// Writes the path, below its root, of the key that an open handle or a root
-// stands for (empty for a root), in the code page the calls hand names over
-// in; returns its length, or -1 for any other h.
-int mrkeypath(HKEY h, char *buf, size_t cap);
-
-// Calls fn at the start of each of the five calls, before a fault can answer
-// it: the op, the key passed, the index of an enumeration or the access mask
-// of an open (else 0) and the subkey or value name of an open or a query
-// (else null). Lets a test tie what a run prints to the call it was making.
-// mrclear stops it.
-typedef void (*mrwatchfn)(int op, HKEY key, DWORD arg, const char *name);
-void mrwatch(mrwatchfn fn);
+// The code page the calls hand text over in after mrready: the ACP, or
+// CPFALLBACK for one that is not supported.
+unsigned mrcodepage(void);
 
 // Total number of keys, for the loader's statistics and tests.
 DWORD mrnkeys(void);
+
+// The five calls as Windows answers them; registry.h's calls are these.
+LONG mropenkey(HKEY hkey, LPCSTR subkey, PHKEY result);
+LONG mrenumvalue(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD reserved, LPDWORD type,
+                 LPBYTE data, LPDWORD datasize);
+LONG mrenumkey(HKEY hkey, DWORD index, LPSTR name, LPDWORD namesize, LPDWORD reserved, LPSTR cls,
+               LPDWORD clssize, PFILETIME lastwrite);
+LONG mrqueryvalue(HKEY hkey, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data, LPDWORD datasize);
+LONG mrclosekey(HKEY hkey);

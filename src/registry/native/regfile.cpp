@@ -39,66 +39,85 @@ const char HEADER4[] = "REGEDIT4";
 const char NOHEADER[] = "expected 'Windows Registry Editor Version 5.00' or 'REGEDIT4'";
 const char BADHEX[] = "expected hex bytes (00 to ff) separated by commas";
 
-struct reader {
+// The input's bytes, as far as they are read.
+struct input {
   FILE *f = nullptr;                    // the file, or null when all the input is in memory
   std::vector<unsigned char> buf{};     // a file's bytes in memory
-  bool again = false;                   // all the input is in memory, to be read again
   const unsigned char *base = nullptr;  // the bytes in memory (buf's, or the caller's)
-  size_t pos = 0, len = 0;              // the next byte to read, and the end of those in memory
+  size_t pos = 0;                       // the next byte to read
+  size_t len = 0;                       // the end of the bytes in memory
   bool eof = true;                      // nothing more comes from f
-  int enc = ENC8;                       // the encoding from pos on
-  bool cr = false;                      // the last line ended with CR: a LF right after belongs to it
-  bool ended = true;                    // the last line had its line end
-  unsigned long line = 0;               // the current line's number
-  u16view text{};                       // the current line, decoded, without its line end, until the next
-  std::u16string decoded{};             // text, unless it is UTF-16 read where it lies in the input
-  const cpage *cp = nullptr;            // the code page 8-bit text is decoded with
-  bool used8 = false;                   // some 8-bit text was decoded with cp
-  const char *err = nullptr;            // why the input is no export or cannot be read
-  unsigned long errline = 0;            // where
-  std::vector<std::pair<unsigned long, const char *>> skips{};  // lines skipped, reported at the end
-  bool halt = false;                                            // nothing more is read
-  bool haskey = false;                                          // this export has had a key line
-  DWORD key = MRNONE;                                           // where values go; MRNONE when nowhere
-  std::u16string last{};                                        // the key path opened last
-  std::vector<std::pair<size_t, DWORD>> lastkeys{};             // where each name in it ends, and its key
-  std::u16string name{};                                        // the value name being read
-  std::u16string wide{};                                        // a string's text, or 8-bit data decoded
-  std::string data{};                                           // the value's data, as it is stored
+  bool again = false;                   // all the input is in memory, to be read again
+};
+
+// The line decoder: the current line, cut from the input and decoded to UTF-16.
+struct decoder {
+  int enc = ENC8;             // the encoding from the input's pos on
+  const cpage *cp = nullptr;  // the code page 8-bit text is decoded with
+  bool used8 = false;         // some 8-bit text was decoded with cp
+  bool cr = false;            // the last line ended with CR: a LF right after belongs to it
+  bool ended = true;          // the last line had its line end
+  bool halt = false;          // nothing more is read (after a NUL, or what ends regedit's import)
+  unsigned long line = 0;     // the current line's number
+  u16view text{};             // the current line, without its line end, until the next
+  std::u16string decoded{};   // text, unless it is UTF-16 read where it lies in the input
+};
+
+// What the parser keeps from line to line.
+struct parser {
+  bool haskey = false;    // this export has had a key line
+  DWORD key = MRNONE;     // where values go; MRNONE when nowhere
+  std::u16string name{};  // the value name being read
+  std::u16string wide{};  // a string's text, or 8-bit data decoded
+  std::string data{};     // the value's data, as it is stored
+};
+
+// What the load reports: the lines skipped, or why the input is no export.
+struct report {
+  std::vector<std::pair<unsigned long, const char *>> skips{};  // each line skipped and why, for the end
+  const char *err = nullptr;  // why the input is no export or cannot be read
+  unsigned long errline = 0;  // where
+};
+
+struct reader {
+  input in{};
+  decoder dec{};
+  parser p{};
+  report rep{};
 };
 
 bool fail(reader &r, unsigned long line, const char *msg) {
-  if (!r.err) {
-    r.err = msg;
-    r.errline = line;
+  if (!r.rep.err) {
+    r.rep.err = msg;
+    r.rep.errline = line;
   }
   return false;
 }
 
 void skipped(reader &r, unsigned long line, const char *what) {
-  r.skips.emplace_back(line, what);
+  r.rep.skips.emplace_back(line, what);
 }
 
 // Reads more of the file behind what is not read yet. False when none came.
 bool more(reader &r) {
-  if (r.eof)
+  if (r.in.eof)
     return false;
-  if (r.pos > 0) {
-    memmove(r.buf.data(), r.buf.data() + r.pos, r.len - r.pos);
-    r.len -= r.pos;
-    r.pos = 0;
+  if (r.in.pos > 0) {
+    memmove(r.in.buf.data(), r.in.buf.data() + r.in.pos, r.in.len - r.in.pos);
+    r.in.len -= r.in.pos;
+    r.in.pos = 0;
   }
-  if (r.buf.size() < r.len + CHUNK)
-    r.buf.resize(std::max(r.len + CHUNK, 2 * r.buf.size()));
-  size_t want = r.buf.size() - r.len;
-  size_t got = fread(r.buf.data() + r.len, 1, want, r.f);
+  if (r.in.buf.size() < r.in.len + CHUNK)
+    r.in.buf.resize(std::max(r.in.len + CHUNK, 2 * r.in.buf.size()));
+  size_t want = r.in.buf.size() - r.in.len;
+  size_t got = fread(r.in.buf.data() + r.in.len, 1, want, r.in.f);
   if (got < want) {
-    r.eof = true;
-    if (ferror(r.f))
-      fail(r, r.line + 1, "could not read the input");
+    r.in.eof = true;
+    if (ferror(r.in.f))
+      fail(r, r.dec.line + 1, "could not read the input");
   }
-  r.len += got;
-  r.base = r.buf.data();
+  r.in.len += got;
+  r.in.base = r.in.buf.data();
   return got > 0;
 }
 
@@ -122,16 +141,16 @@ bool rawheader(const unsigned char *s, size_t n) {
 // Finishes a CR LF; a byte-order mark or an 8-bit header line here starts
 // another export, whatever the encoding before it.
 void linestart(reader &r) {
-  while (r.len - r.pos < LOOKAHEAD && more(r)) {
+  while (r.in.len - r.in.pos < LOOKAHEAD && more(r)) {
   }
-  size_t w = r.enc == ENCUTF16 ? 2 : 1;
-  const unsigned char *s = r.base + r.pos;
-  if (r.cr && r.len - r.pos >= w && s[0] == '\n' && (w == 1 || s[1] == 0)) {
-    r.pos += w;
+  size_t w = r.dec.enc == ENCUTF16 ? 2 : 1;
+  const unsigned char *s = r.in.base + r.in.pos;
+  if (r.dec.cr && r.in.len - r.in.pos >= w && s[0] == '\n' && (w == 1 || s[1] == 0)) {
+    r.in.pos += w;
     s += w;
   }
-  r.cr = false;
-  size_t n = r.len - r.pos;
+  r.dec.cr = false;
+  size_t n = r.in.len - r.in.pos;
   // A mark or an 8-bit header line has a second byte that is not zero; a
   // line of UTF-16 that starts with ASCII has a zero one.
   if (n >= 2 && s[1] == 0)
@@ -140,38 +159,24 @@ void linestart(reader &r) {
   size_t k = mark(s, n, &enc);
   if (k == 0 && !rawheader(s, n))
     return;
-  r.pos += k;
-  r.enc = enc;
-  r.haskey = false;
-  r.key = MRNONE;
+  r.in.pos += k;
+  r.dec.enc = enc;
+  r.p.haskey = false;
+  r.p.key = MRNONE;
   // Without a second pass, in the code page named so far.
-  if (enc == ENC8 && !r.again)
-    r.cp = cpfor(mracp());
-}
-
-// How many bytes of UTF-16 from s on (n at most) hold no unit below 16, so no
-// line end, read four units at a time: linestop's fast path.
-size_t textunits(const unsigned char *s, size_t n) {
-  size_t k = 0;
-  for (uint64_t w; k + 8 <= n; k += 8) {
-    memcpy(&w, s + k, 8);
-    w &= 0xfff0fff0fff0fff0ull;  // a unit below 16 leaves a lane of zero
-    if ((w - 0x0001000100010001ull) & ~w & 0x8000800080008000ull)
-      break;
-  }
-  return k;
+  if (enc == ENC8 && !r.in.again)
+    r.dec.cp = cpfor(mracp());
 }
 
 // Where the line stops from byte from on: at a CR, LF or NUL, or at the end.
 size_t linestop(const reader &r, size_t from) {
-  const unsigned char *s = r.base;
-  if (r.enc != ENCUTF16) {
-    while (from < r.len && (s[from] > '\r' || (s[from] != '\r' && s[from] != '\n' && s[from] != 0)))
+  const unsigned char *s = r.in.base;
+  if (r.dec.enc != ENCUTF16) {
+    while (from < r.in.len && (s[from] > '\r' || (s[from] != '\r' && s[from] != '\n' && s[from] != 0)))
       from++;
     return from;
   }
-  from += textunits(s + from, r.len - from);
-  for (char16_t c; from + 1 < r.len; from += 2) {
+  for (char16_t c; from + 1 < r.in.len; from += 2) {
     memcpy(&c, s + from, 2);
     if (c <= '\r' && (c == '\r' || c == '\n' || c == 0))
       break;
@@ -179,50 +184,50 @@ size_t linestop(const reader &r, size_t from) {
   return from;
 }
 
-// Reads the next line into r.text, decoded. False at the end of the input.
+// Reads the next line into r.dec.text, decoded. False at the end of the input.
 bool nextline(reader &r) {
-  if (r.halt)
+  if (r.dec.halt)
     return false;
   linestart(r);
-  size_t w = r.enc == ENCUTF16 ? 2 : 1;
+  size_t w = r.dec.enc == ENCUTF16 ? 2 : 1;
   size_t n = 0;  // bytes of the line so far
-  while ((n = linestop(r, r.pos + n) - r.pos) + w > r.len - r.pos && more(r)) {
+  while ((n = linestop(r, r.in.pos + n) - r.in.pos) + w > r.in.len - r.in.pos && more(r)) {
   }
-  bool end = n + w <= r.len - r.pos;  // the line has its line end (or a NUL)
+  bool end = n + w <= r.in.len - r.in.pos;  // the line has its line end (or a NUL)
   if (!end && n == 0) {
     // A truncated UTF-16 file leaves an odd byte after its last character.
-    if (r.pos < r.len)
-      skipped(r, r.ended ? r.line + 1 : r.line,
+    if (r.in.pos < r.in.len)
+      skipped(r, r.dec.ended ? r.dec.line + 1 : r.dec.line,
               "expected two bytes to each UTF-16 character (the odd last byte is not read)");
-    r.pos = r.len;
+    r.in.pos = r.in.len;
     return false;
   }
-  const unsigned char *s = r.base + r.pos;
+  const unsigned char *s = r.in.base + r.in.pos;
   unsigned stop = end ? s[n] : '\n';
   // An aligned UTF-16 line is read where it lies; any other is decoded first.
-  bool inplace = r.enc == ENCUTF16 && (uintptr_t)s % 2 == 0;
-  if (r.enc == ENCUTF16 && !inplace) {
-    r.decoded.resize(n / 2);
-    memcpy(r.decoded.data(), s, n);
-  } else if (r.enc == ENCUTF8) {
-    r.decoded = utf8to16(std::string_view((const char *)s, n));
-  } else if (r.enc == ENC8) {
-    r.decoded.resize(n);
-    r.decoded.resize(cptowide(r.cp, s, n, r.decoded.data()));
-    r.used8 = true;
+  bool inplace = r.dec.enc == ENCUTF16 && (uintptr_t)s % 2 == 0;
+  if (r.dec.enc == ENCUTF16 && !inplace) {
+    r.dec.decoded.resize(n / 2);
+    memcpy(r.dec.decoded.data(), s, n);
+  } else if (r.dec.enc == ENCUTF8) {
+    r.dec.decoded = utf8to16(std::string_view((const char *)s, n));
+  } else if (r.dec.enc == ENC8) {
+    r.dec.decoded.resize(n);
+    r.dec.decoded.resize(cptowide(r.dec.cp, s, n, r.dec.decoded.data()));
+    r.dec.used8 = true;
   }
-  r.text = inplace ? u16view((const char16_t *)s, n / 2) : u16view(r.decoded);
-  r.pos += end ? n + w : n;
-  r.line++;
-  r.cr = stop == '\r';
-  r.ended = end;
+  r.dec.text = inplace ? u16view((const char16_t *)s, n / 2) : u16view(r.dec.decoded);
+  r.in.pos += end ? n + w : n;
+  r.dec.line++;
+  r.dec.cr = stop == '\r';
+  r.dec.ended = end;
   // A NUL ends the text, as it ends regedit's import: the line holding it
   // is incomplete, and nothing after it is read.
   if (stop == 0) {
-    r.halt = true;
-    if (r.line > 1)
-      skipped(r, r.line, "expected no NUL character (nothing from here on is read)");
-    return r.line == 1;
+    r.dec.halt = true;
+    if (r.dec.line > 1)
+      skipped(r, r.dec.line, "expected no NUL character (nothing from here on is read)");
+    return r.dec.line == 1;
   }
   return true;
 }
@@ -347,20 +352,20 @@ const char *hexbytes(u16view s, size_t i, std::string &d, bool *more) {
 // ends in a backslash (blank and comment lines pass). Returns what was expected.
 const char *hexdata(reader &r, u16view s, size_t i) {
   bool more;
-  const char *why = hexbytes(s, i, r.data, &more);
-  int enc = r.enc;
-  while (more && !why && !r.err) {
+  const char *why = hexbytes(s, i, r.p.data, &more);
+  int enc = r.dec.enc;
+  while (more && !why && !r.rep.err) {
     if (!nextline(r))
       return nullptr;  // a backslash at the end of the input ends the data
-    if (r.enc != enc)
+    if (r.dec.enc != enc)
       return "expected hex bytes in the same encoding on the line after '\\'";
-    u16view t = r.text;
+    u16view t = r.dec.text;
     size_t k = blanks(t, 0);
     if (k == t.size() || t[k] == ';')
       continue;
     if (!ishex(t[k]))
       return "expected hex bytes on the line after '\\'";
-    why = hexbytes(t, k, r.data, &more);
+    why = hexbytes(t, k, r.p.data, &more);
   }
   return why;
 }
@@ -376,25 +381,25 @@ const char *dword(reader &r, u16view s, size_t i) {
     return "expected 1 to 8 hex digits after 'dword:'";
   if (!rest(s, k))
     return "expected end of line or a comment after the dword";
-  r.data.append((const char *)&v, 4);
+  r.p.data.append((const char *)&v, 4);
   return nullptr;
 }
 
-// A value's data from i on its line s into r.data, as it is stored, and its type.
+// A value's data from i on its line s into r.p.data, as it is stored, and its type.
 const char *data(reader &r, u16view s, size_t i, DWORD *type) {
-  int enc = r.enc;  // this line's, before continuation lines are read
-  r.data.clear();
+  int enc = r.dec.enc;  // this line's, before continuation lines are read
+  r.p.data.clear();
   if (i < s.size() && s[i] == '"') {
     *type = REG_SZ;
-    long e = quoted(s, i + 1, r.wide);
+    long e = quoted(s, i + 1, r.p.wide);
     if (e == BADESCAPE)
       return "expected no \\0 in the string";
     if (e == UNTERMINATED)
       return "expected '\"' to end the string";
     if (!rest(s, (size_t)e))
       return "expected end of line or a comment after the string";
-    r.wide += u'\0';
-    r.data.assign((const char *)r.wide.data(), 2 * r.wide.size());
+    r.p.wide += u'\0';
+    r.p.data.assign((const char *)r.p.wide.data(), 2 * r.p.wide.size());
     return nullptr;
   }
   if (tag(s, i, "dword:")) {
@@ -423,20 +428,21 @@ const char *data(reader &r, u16view s, size_t i, DWORD *type) {
   // or UTF-8 export it is UTF-16LE already, kept as recorded.
   if (why || enc != ENC8 || !istext(*type))
     return why;
-  r.wide.resize(r.data.size());
-  r.wide.resize(cptowide(r.cp, (const unsigned char *)r.data.data(), r.data.size(), r.wide.data()));
-  r.used8 = true;
-  r.data.assign((const char *)r.wide.data(), 2 * r.wide.size());
+  r.p.wide.resize(r.p.data.size());
+  r.p.wide.resize(
+      cptowide(r.dec.cp, (const unsigned char *)r.p.data.data(), r.p.data.size(), r.p.wide.data()));
+  r.dec.used8 = true;
+  r.p.data.assign((const char *)r.p.wide.data(), 2 * r.p.wide.size());
   return nullptr;
 }
 
 // A value line, from i (after the '"' of its name, or after '@').
 void value(reader &r, size_t i, bool dflt) {
-  u16view s = r.text;
-  unsigned long vline = r.line;
-  r.name.clear();
+  u16view s = r.dec.text;
+  unsigned long vline = r.dec.line;
+  r.p.name.clear();
   if (!dflt) {
-    long e = quoted(s, i, r.name);
+    long e = quoted(s, i, r.p.name);
     if (e < 0)
       return skipped(
           r, vline,
@@ -451,47 +457,34 @@ void value(reader &r, size_t i, bool dflt) {
   while (n > i && isblank16(s[n - 1]))
     n--;
   s = s.substr(0, n);
-  if (!r.haskey)
+  if (!r.p.haskey)
     return skipped(r, vline, "expected a [key] line before the first value");
   if (i < n && s[i] == '-') {
     if (!rest(s, i + 1))
       return skipped(r, vline, "expected end of line or a comment after '-'");
-    if (r.key != MRNONE)
-      mrdelvalue(r.key, r.name);
+    if (r.p.key != MRNONE)
+      mrdelvalue(r.p.key, r.p.name);
     return;
   }
   DWORD type;
   const char *why = data(r, s, i, &type);
-  if (r.err)
+  if (r.rep.err)
     return;
   if (why)
     return skipped(r, vline, why);
-  if (r.key != MRNONE)
-    mrsetvalue(r.key, r.name, type, r.data.data(), r.data.size());
+  if (r.p.key != MRNONE)
+    mrsetvalue(r.p.key, r.p.name, type, r.p.data.data(), r.p.data.size());
 }
 
 // The key the names of path from k on (k at a backslash, or at the end) lead
 // to from id, created when create is set; MRNONE when one is missing. Empty
-// names are passed over. It starts from the last key the path shares with the
-// path walked last, as most key lines name a child or sibling of the one before.
-DWORD walk(reader &r, DWORD id, u16view path, size_t k, bool create) {
-  size_t n = r.lastkeys.size();  // names shared, looked for from the deepest
-  for (size_t e; n > 0; n--)
-    if ((e = r.lastkeys[n - 1].first) <= path.size() && (e == path.size() || path[e] == '\\') &&
-        memcmp(path.data(), r.last.data(), 2 * e) == 0)
-      break;
-  if (n > 0) {
-    k = r.lastkeys[n - 1].first;
-    id = r.lastkeys[n - 1].second;
-  }
-  r.lastkeys.resize(n);
-  r.last.assign(path);
+// names are passed over.
+DWORD walk(DWORD id, u16view path, size_t k, bool create) {
   while (k < path.size() && id != MRNONE) {
     size_t e = std::min(path.find(u'\\', k + 1), path.size());
     if (e > k + 1) {
       u16view name = path.substr(k + 1, e - k - 1);
       id = create ? mrkey(id, name) : mrfind(id, name);
-      r.lastkeys.emplace_back(e, id);
     }
     k = e;
   }
@@ -503,53 +496,53 @@ DWORD walk(reader &r, DWORD id, u16view path, size_t k, bool create) {
 // import, as it ends regedit's, and so does a deleted root (with one
 // backslash after it or none); another deletes nothing.
 void openkey(reader &r, u16view path, bool del) {
-  r.key = MRNONE;
+  r.p.key = MRNONE;
   if (del && (path.empty() || (path[0] != 'H' && path[0] != 'h')))
     return;
   size_t k = path.find(u'\\');
   int root = rootbyname(path.substr(0, k));
   if (root < 0 && del) {
-    r.halt = true;
+    r.dec.halt = true;
     return skipped(
-        r, r.line,
+        r, r.dec.line,
         "expected a root key such as HKEY_LOCAL_MACHINE after '[-' (nothing from here on is read)");
   }
   if (root < 0)
-    return skipped(r, r.line, "expected a root key such as HKEY_LOCAL_MACHINE");
+    return skipped(r, r.dec.line, "expected a root key such as HKEY_LOCAL_MACHINE");
   if (del && (k == u16view::npos || k + 1 == path.size())) {
-    r.halt = true;
-    return skipped(r, r.line, "expected a key below the root key after '[-' (nothing from here on is read)");
+    r.dec.halt = true;
+    return skipped(r, r.dec.line,
+                   "expected a key below the root key after '[-' (nothing from here on is read)");
   }
   if (del) {
-    DWORD id = walk(r, (DWORD)root, path, k, false);
+    DWORD id = walk((DWORD)root, path, k, false);
     if (id != MRNONE && id != (DWORD)root)
       mrdelkey(id);
-    r.lastkeys.clear();  // some may be gone
   } else if (k != u16view::npos && k + 1 < path.size() && path[k + 1] == '\\') {
-    skipped(r, r.line, "expected a key name after the root key's backslash");
+    skipped(r, r.dec.line, "expected a key name after the root key's backslash");
   } else {
-    r.key = walk(r, (DWORD)root, path, k, true);
+    r.p.key = walk((DWORD)root, path, k, true);
   }
 }
 
 // A key line, from i (after its '['). The name runs to the last ']' on the
 // line; whatever follows that is passed over.
 void keyline(reader &r, size_t i) {
-  u16view s = r.text;
+  u16view s = r.dec.text;
   if (i < s.size() && isblank16(s[i]))
-    return skipped(r, r.line, "expected the key name right after '['");
+    return skipped(r, r.dec.line, "expected the key name right after '['");
   size_t end = s.rfind(u']');
   if (end == u16view::npos || end < i)
-    return skipped(r, r.line, "expected ']' to end the key name");
+    return skipped(r, r.dec.line, "expected ']' to end the key name");
   bool del = i < end && s[i] == '-';
-  r.haskey = true;
+  r.p.haskey = true;
   openkey(r, s.substr(i + del, end - i - del), del);
 }
 
 // A line: a key line, a value line, a comment, a blank one, or a header line
 // (inside an export it changes nothing).
 void parseline(reader &r) {
-  u16view s = r.text;
+  u16view s = r.dec.text;
   size_t i = blanks(s, 0);
   char16_t c = i < s.size() ? s[i] : u';';
   if (c == '[')
@@ -557,7 +550,7 @@ void parseline(reader &r) {
   else if (c == '"' || c == '@')
     value(r, i + 1, c == '@');
   else if (c != ';' && c != '#' && !header(s, i))
-    skipped(r, r.line, "expected a [key] line, a \"name\"= or @= value, or a comment");
+    skipped(r, r.dec.line, "expected a [key] line, a \"name\"= or @= value, or a comment");
 }
 
 // An offline export has ControlSet001 and so on, and Select\Current naming
@@ -583,35 +576,36 @@ void linkccs(void) {
 bool parse(reader &r) {
   // The header: the first line, blanks before it allowed.
   if (!nextline(r))
-    return r.err ? false : fail(r, 1, NOHEADER);
-  if (r.halt || !header(r.text, blanks(r.text, 0))) {
-    r.skips.clear();
+    return r.rep.err ? false : fail(r, 1, NOHEADER);
+  if (r.dec.halt || !header(r.dec.text, blanks(r.dec.text, 0))) {
+    r.rep.skips.clear();
     return fail(r, 1, NOHEADER);
   }
-  while (!r.err && nextline(r))
+  while (!r.rep.err && nextline(r))
     parseline(r);
-  if (!r.err)
+  if (!r.rep.err)
     linkccs();
-  return !r.err;
+  return !r.rep.err;
 }
 
 // Loads the input; when its first export is 8-bit, all of it is in memory,
 // to be read again if it names another code page than it was read in.
 void load(reader &r) {
-  while (r.len - r.pos < 3 && more(r)) {
+  while (r.in.len - r.in.pos < 3 && more(r)) {
   }
   int enc = ENC8;
-  r.again = mark(r.base + r.pos, r.len - r.pos, &enc) == 0;
-  while (r.again && more(r)) {
+  r.in.again = mark(r.in.base + r.in.pos, r.in.len - r.in.pos, &enc) == 0;
+  while (r.in.again && more(r)) {
   }
-  r.cp = cpfor(mracp());
-  if (r.err || !parse(r))
+  r.dec.cp = cpfor(mracp());
+  if (r.rep.err || !parse(r))
     return;
   const cpage *acp = cpfor(mracp());
-  if (!r.again || !r.used8 || acp == r.cp)
+  if (!r.in.again || !r.dec.used8 || acp == r.dec.cp)
     return;
   // From the first byte again, over an empty registry.
-  r = reader{.buf = std::move(r.buf), .again = true, .base = r.base, .len = r.len, .cp = acp};
+  r = reader{.in = {.buf = std::move(r.in.buf), .base = r.in.base, .len = r.in.len, .again = true},
+             .dec = {.cp = acp}};
   mrclear();
   parse(r);
 }
@@ -620,27 +614,27 @@ void load(reader &r) {
 // export. Loading allocates as it goes: a failed allocation ends it.
 int run(reader &r, regskipfn skip, void *ctx, unsigned long *line, char *msg, size_t msgsize) {
   try {
-    if (!r.err)
+    if (!r.rep.err)
       load(r);
   } catch (const std::bad_alloc &) {
-    fail(r, r.line, "out of memory");
+    fail(r, r.dec.line, "out of memory");
   }
-  for (const auto &[n, what] : r.skips)
+  for (const auto &[n, what] : r.rep.skips)
     if (skip)
       skip(n, what, ctx);
-  if (!r.err)
+  if (!r.rep.err)
     return 0;
   if (line)
-    *line = r.errline;
+    *line = r.rep.errline;
   if (msg && msgsize)
-    snprintf(msg, msgsize, "%s", r.err);
+    snprintf(msg, msgsize, "%s", r.rep.err);
   return -1;
 }
 
 }  // namespace
 
 int regloadfile(FILE *in, unsigned long *line, char *msg, size_t msgsize, regskipfn skip, void *ctx) {
-  reader r{.f = in, .eof = !in};
+  reader r{.in = {.f = in, .eof = !in}};
   struct stat st;
   if (!in)
     fail(r, 1, "could not read the input");
@@ -651,7 +645,7 @@ int regloadfile(FILE *in, unsigned long *line, char *msg, size_t msgsize, regski
 
 int regloadmem(const void *data, size_t size, unsigned long *line, char *msg, size_t msgsize, regskipfn skip,
                void *ctx) {
-  reader r{.base = (const unsigned char *)data, .len = size};
+  reader r{.in = {.base = (const unsigned char *)data, .len = size}};
   mrreserve(size);
   return run(r, skip, ctx, line, msg, msgsize);
 }
