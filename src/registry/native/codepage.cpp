@@ -33,10 +33,15 @@ size_t utf8towide(const unsigned char *s, size_t n, char16_t *out) {
   static const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};  // the smallest of each length
   size_t k = 0;
   for (size_t i = 0; i < n;) {
-    // A lead byte's leading ones give its sequence's length len, and each
+    // A lead byte's leading ones give its sequence's length len (none: a
+    // byte alone; one, or more than four: no lead byte, len 0), and each
     // byte after it six bits.
     int ones = std::countl_one(s[i]);
-    size_t len = ones == 0 ? 1 : (ones == 1 || ones > 4) ? 0 : (size_t)ones;
+    size_t len = (size_t)ones;
+    if (ones == 0)
+      len = 1;
+    else if (ones == 1 || ones > 4)
+      len = 0;
     size_t got = 1;
     char32_t c = s[i] & (0x7f >> ones);
     while (got < len && i + got < n && (s[i + got] & 0xc0) == 0x80) {

@@ -123,9 +123,15 @@ bool more(reader &r) {
 
 // The length of the byte-order mark at s, setting *enc; 0 when there is none.
 size_t mark(const unsigned char *s, size_t n, int *enc) {
-  bool utf16 = n >= 2 && s[0] == 0xff && s[1] == 0xfe, utf8 = n >= 3 && memcmp(s, "\xef\xbb\xbf", 3) == 0;
-  *enc = utf16 ? ENCUTF16 : utf8 ? ENCUTF8 : *enc;
-  return utf16 ? 2 : utf8 ? 3 : 0;
+  if (n >= 2 && s[0] == 0xff && s[1] == 0xfe) {
+    *enc = ENCUTF16;
+    return 2;
+  }
+  if (n >= 3 && memcmp(s, "\xef\xbb\xbf", 3) == 0) {
+    *enc = ENCUTF8;
+    return 3;
+  }
+  return 0;
 }
 
 // Whether s starts (after blanks) with a header line written in 8 bits.
@@ -287,7 +293,11 @@ long quoted(u16view s, size_t i, std::u16string &out) {
     char16_t c = s[k];
     if (c == '0')
       return BADESCAPE;
-    out += c == 'n' ? u'\n' : c == 'r' ? u'\r' : c;
+    if (c == 'n')
+      c = u'\n';
+    else if (c == 'r')
+      c = u'\r';
+    out += c;
     i = k + 1;
   }
 }
