@@ -19,7 +19,7 @@ static void skipped(unsigned long line, const char *expected, void *last) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  testreset();
+  mrclear();
   unsigned long line = 0, last = 0;
   char msg[160];
   msg[0] = 0;
