@@ -2,10 +2,12 @@
 # console subsystem, so that a double click opens a console for its output)
 # and that it needs no DLL beyond those every Windows has:
 # the C runtime (msvcrt or the universal CRT's api sets), KERNEL32 and
-# ADVAPI32. A libstdc++, libgcc or winpthread DLL here means the static link
-# did not take, and the exe would not start on a machine without MinGW.
+# ADVAPI32, and those named in ALLOW (comserial-collect also imports SHELL32
+# and ole32, for the desktop folder). A libstdc++, libgcc or winpthread DLL
+# here means the static link did not take, and the exe would not start on a
+# machine without MinGW.
 #
-#   cmake -DOBJDUMP=<objdump> -DEXE=<comserial.exe> -DFORMAT=pei-x86-64|pei-i386 -P imports.cmake
+#   cmake -DOBJDUMP=<objdump> -DEXE=<comserial.exe> -DFORMAT=pei-x86-64|pei-i386 [-DALLOW=a.dll,b.dll] -P imports.cmake
 if(NOT OBJDUMP OR NOT EXE OR NOT FORMAT)
   message(FATAL_ERROR "usage: cmake -DOBJDUMP=... -DEXE=... -DFORMAT=... -P imports.cmake")
 endif()
@@ -24,12 +26,15 @@ if(NOT lines)
   message(FATAL_ERROR "no imported DLL found in ${EXE}; is it a PE file?")
 endif()
 set(bad "")
+string(TOLOWER "${ALLOW}" allow)
+string(REPLACE "," ";" allow "${allow}")
 foreach(line ${lines})
   string(REGEX REPLACE "^DLL Name: *" "" dll "${line}")
   string(STRIP "${dll}" dll)
   string(TOLOWER "${dll}" low)
+  list(FIND allow "${low}" allowed)
   if(low STREQUAL "kernel32.dll" OR low STREQUAL "advapi32.dll" OR low STREQUAL "msvcrt.dll"
-     OR low MATCHES "^api-ms-win-crt-.*\\.dll$")
+     OR low MATCHES "^api-ms-win-crt-.*\\.dll$" OR allowed GREATER -1)
     message(STATUS "imports ${dll}")
   else()
     list(APPEND bad "${dll}")

@@ -4,12 +4,15 @@
 # versions listed, and no code page of its own (the registry's 8-bit text
 # must come in the system's ANSI code page).
 #
-#   resources.sh EXE VERSION
-[ $# = 2 ] || {
-  echo "usage: $0 EXE VERSION" >&2
+#   resources.sh EXE VERSION [DESCRIPTION]
+#
+# DESCRIPTION is how the exe's description starts (comserial's, "COM port",
+# without it).
+[ $# = 2 ] || [ $# = 3 ] || {
+  echo "usage: $0 EXE VERSION [DESCRIPTION]" >&2
   exit 2
 }
-exe=$1 version=$2
+exe=$1 version=$2 description=${3:-COM port}
 fail() {
   echo "$exe: $*" >&2
   exit 1
@@ -19,7 +22,7 @@ fail() {
 # each name runs straight into its value.
 info=$(wrestool -x --raw -t16 "$exe" | tr -d '\000')
 [ -n "$info" ] || fail "no version information"
-for want in "ProductNamecomserial" "ProductVersion$version" "FileVersion$version" "FileDescriptionCOM port"; do
+for want in "ProductNamecomserial" "ProductVersion$version" "FileVersion$version" "FileDescription$description"; do
   case $info in
     *"$want"*) ;;
     *) fail "version information without $want" ;;

@@ -18,9 +18,19 @@
 //   regset HKLM\SYSTEM\k%C3%A9y caf%C3%A9 1 "63,00,61"
 // stores in HKLM\SYSTEM\kéy a REG_SZ value named café holding three bytes.
 //
+//   regset -system KEY
+//   regset -everyone KEY
+//
+// set the access list of KEY, which must exist: -system lets SYSTEM alone
+// open it (as Windows has each device instance's Properties key), -everyone
+// lets anyone open it and every key below it again, so that the tree can be
+// deleted. The owner may change the list either way.
+//
 // Exit status 0 when everything was stored, 1 at the first failure (with a
 // line on standard error), 2 on bad arguments.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <sddl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -112,11 +122,75 @@ bool splitroot(const std::wstring &path, HKEY &root, std::wstring &sub) {
   return false;
 }
 
+// Sets the access list of an existing key, and with tree of every key below
+// it, to sd.
+LONG setsd(HKEY root, const std::wstring &sub, PSECURITY_DESCRIPTOR sd, bool tree) {
+  HKEY key;
+  LONG ret = RegOpenKeyExW(root, sub.c_str(), 0, WRITE_DAC, &key);
+  if (ret != ERROR_SUCCESS) {
+    return ret;
+  }
+  ret = RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd);
+  RegCloseKey(key);
+  if (ret != ERROR_SUCCESS || !tree) {
+    return ret;
+  }
+  std::vector<std::wstring> names;
+  ret = RegOpenKeyExW(root, sub.c_str(), 0, KEY_ENUMERATE_SUB_KEYS, &key);
+  if (ret != ERROR_SUCCESS) {
+    return ret;
+  }
+  wchar_t name[256];
+  DWORD n = 256;
+  for (DWORD i = 0; RegEnumKeyExW(key, i, name, &n, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+       i++) {
+    names.emplace_back(name, n);
+    n = 256;
+  }
+  RegCloseKey(key);
+  for (const std::wstring &child : names) {
+    ret = setsd(root, sub + L"\\" + child, sd, true);
+    if (ret != ERROR_SUCCESS) {
+      return ret;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+// Sets the access list of an existing key (and with tree, of those below it)
+// from SDDL.
+int setaccess(const char *arg, const wchar_t *sddl, bool tree) {
+  std::wstring path, sub;
+  HKEY root;
+  if (!widen(arg, path) || !splitroot(path, root, sub)) {
+    std::fprintf(stderr, "regset: bad key path %s\n", arg);
+    return 2;
+  }
+  PSECURITY_DESCRIPTOR sd;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr)) {
+    std::fprintf(stderr, "regset: bad SDDL: error %lu\n", GetLastError());
+    return 1;
+  }
+  LONG ret = setsd(root, sub, sd, tree);
+  LocalFree(sd);
+  if (ret != ERROR_SUCCESS) {
+    std::fprintf(stderr, "regset: cannot set the access list of %s: error %ld\n", arg, ret);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+  if (argc == 3 && std::strcmp(argv[1], "-system") == 0) {
+    return setaccess(argv[2], L"D:P(A;;KA;;;SY)", false);
+  }
+  if (argc == 3 && std::strcmp(argv[1], "-everyone") == 0) {
+    return setaccess(argv[2], L"D:P(A;;KA;;;WD)", true);
+  }
   if (argc < 2 || (argc - 2) % 3 != 0) {
-    std::fprintf(stderr, "usage: regset KEY [NAME TYPE DATA]...\n");
+    std::fprintf(stderr, "usage: regset KEY [NAME TYPE DATA]... | -system KEY | -everyone KEY\n");
     return 2;
   }
   std::wstring path, sub;
