@@ -75,7 +75,6 @@ const std::string keybases[] = {
 
 const DWORD types[] = {REG_SZ,       REG_EXPAND_SZ, REG_BINARY, REG_DWORD,
                        REG_MULTI_SZ, REG_NONE,      REG_QWORD,  0x1234};
-const LONG codes[] = {1, 2, 5, 6, 87, 234, 259, -1};
 
 struct input {
   const uint8_t *p, *e;
@@ -358,7 +357,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
       case 2: {
         int op = byte(in) % MRNOPS;
         DWORD nth = 1 + (DWORD)byte(in) % 64;
-        LONG code = codes[byte(in) % 8];
+        LONG code = faultcodes[byte(in) % std::size(faultcodes)];
         mrfault(op, nth, code);
         if (op == MRCLOSE) {
           closenth = nth;
@@ -369,9 +368,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
       case 3: {
         std::string p = keypath(in);
         if (what & 4) {
-          mrfaultpath(MRQUERY, (p + "\\" + name(in)).c_str(), codes[byte(in) % 8]);
+          mrfaultpath(MRQUERY, (p + "\\" + name(in)).c_str(), faultcodes[byte(in) % std::size(faultcodes)]);
         } else {
-          mrfaultpath(MROPEN, p.c_str(), codes[byte(in) % 8]);
+          mrfaultpath(MROPEN, p.c_str(), faultcodes[byte(in) % std::size(faultcodes)]);
         }
         break;
       }

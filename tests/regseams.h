@@ -11,6 +11,12 @@ enum { MROPEN, MRENUMVALUE, MRENUMKEY, MRQUERY, MRCLOSE, MRNOPS };
 // Empties the registry and forgets faults, counters and the watcher.
 void testreset(void);
 
+// The result codes the tests and the fuzzers inject: ERROR_INVALID_FUNCTION,
+// not found, access denied, a bad handle, a bad parameter, more data, no
+// more items, and one no call returns (-1). Every one is a failure to a
+// scan, whatever it means.
+const LONG faultcodes[] = {1, 2, 5, 6, 87, 234, 259, -1};
+
 // Fault injection. The nth call (from 1) of op returns code instead of
 // running; a path fault makes every open of that full path (op MROPEN), or
 // every query of path\valuename (op MRQUERY), return code.
