@@ -7,7 +7,7 @@
 
 // The TextDecoder label for each ANSI code page comserial knows.
 function decoderlabel(cp) {
-  var labels = {874: 'windows-874', 932: 'shift_jis', 936: 'gbk', 949: 'euc-kr', 950: 'big5'};
+  var labels = {874: 'windows-874', 932: 'shift_jis', 936: 'gbk', 949: 'euc-kr', 950: 'big5', 65001: 'utf-8'};
   if (labels[cp]) return labels[cp];
   if (cp >= 1250 && cp <= 1258) return 'windows-' + cp;
   return 'windows-1252';

@@ -365,6 +365,7 @@ const decoded = await page.evaluate(() =>
     [1256, [0xc7], 'ا'],
     [1257, [0xc0], 'Ą'],
     [1258, [0xd5], 'Ơ'],
+    [65001, [0xe1, 0x83, 0x9f, 0xf0, 0x9f, 0x98, 0x80], 'ჟ😀'],
     [437, [0x80], '€'],
   ]
     .filter(([cp, bytes, text]) => new TextDecoder(decoderlabel(cp)).decode(new Uint8Array(bytes)) !== text)
