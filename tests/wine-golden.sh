@@ -30,6 +30,7 @@
 # collector then writes the keys into one export file, and the native build
 # run on it must print what the exe printed, byte for byte (CRLF aside), and
 # exit as it did: the export a user collects says what the exe would say.
+# With NODERUNNER naming the page's comserial.js, so must node running it.
 #
 # The other runs check the collector where `reg export` falls short, with
 # REGSET naming tests/tools/regset.exe to store and lock keys: `properties`
@@ -355,17 +356,34 @@ collectcheck() {
     echo "comserial-collect exited $got, expected 0"
     failed=1
   fi
-  for i in 0 1; do
-    setmode $i
-    "$NATIVE" "${args[@]}" <"$file" 2>>"$log" | perl -0777 -pe 's/\n/\r\n/g' >"$work/$mode.native"
-    got=${PIPESTATUS[0]}
-    same "$work/$mode.actual" "$work/$mode.native" "the native build on the collected export printed otherwise than the exe" || failed=1
-    if [ "$got" != "${exestatus[i]}" ]; then
-      echo "$mode: the native build on the collected export exited $got, the exe ${exestatus[i]}"
-      failed=1
-    fi
+  # The native build, and the page's node runner where there is one.
+  local r runners=(native)
+  [ -n "${NODERUNNER:-}" ] && runners+=(node)
+  for r in "${runners[@]}"; do
+    for i in 0 1; do
+      setmode $i
+      replay $r "${args[@]}" <"$file" 2>>"$log" | perl -0777 -pe 's/\n/\r\n/g' >"$work/$mode.$r"
+      got=${PIPESTATUS[0]}
+      same "$work/$mode.actual" "$work/$mode.$r" "the $r run on the collected export printed otherwise than the exe" || failed=1
+      if [ "$got" != "${exestatus[i]}" ]; then
+        echo "$mode: the $r run on the collected export exited $got, the exe ${exestatus[i]}"
+        failed=1
+      fi
+    done
   done
   return $failed
+}
+
+# Runs the native build (native) or the page's node runner (node) on
+# standard input, with the arguments after the first.
+replay() {
+  local how=$1
+  shift
+  if [ "$how" = node ]; then
+    node "$NODERUNNER" "$@"
+  else
+    "$NATIVE" "$@"
+  fi
 }
 
 # Shows the log when the run failed; returns its status.
