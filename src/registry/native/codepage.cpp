@@ -94,6 +94,10 @@ size_t utf8fromwide(const char16_t *s, size_t n, char *out) {
 
 }  // namespace
 
+size_t cpcharunits(const char16_t *s, size_t n) {
+  return n >= 2 && ishigh(s[0]) && islow(s[1]) ? 2 : 1;
+}
+
 const cpage *cpfind(unsigned cp) {
   if (cp == CPUTF8)
     return &utf8page;

@@ -39,6 +39,10 @@ size_t cptowide(const cpage *p, const unsigned char *s, size_t n, char16_t *out)
 // bytes written.
 size_t cpfromwide(const cpage *p, const char16_t *s, size_t n, char *out);
 
+// How many code units the character at s (n units at most) takes: 2 for a
+// surrogate pair, else 1.
+size_t cpcharunits(const char16_t *s, size_t n);
+
 // Windows' upper case of a UTF-16 code unit (RtlUpcaseUnicodeChar), by
 // which names match and subkeys sort.
 char16_t cpupper(char16_t c);

@@ -99,7 +99,7 @@ size_t atext(const char16_t *s, size_t n, char *out, size_t cap) {
   size_t len = 0;
   char b[2 * CPMAXBYTES];
   for (size_t k = 0, step; k < n; k += step) {
-    step = k + 1 < n && s[k] >= 0xd800 && s[k] < 0xdc00 && s[k + 1] >= 0xdc00 && s[k + 1] < 0xe000 ? 2 : 1;
+    step = cpcharunits(s + k, n - k);
     size_t m = cpfromwide(reg().cp, s + k, step, b);
     for (size_t i = 0; i < m; i++, len++)
       if (len < cap)
